@@ -1,0 +1,21 @@
+// The entry: single instance, one processor, the start-up switch, then the main dialog
+// until it ends. The dialog's result is the exit code.
+#include "app/main_dialog.h"
+#include "app/startup.h"
+#include "res/resource.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int)
+{
+    // Kept open for the life of the process: the name is the instance marker.
+    HANDLE mutex = CreateMutexA(NULL, TRUE, "TallowLAMP");
+    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+        MessageBoxA(NULL, "TallowLAMP is already running!", "Warning", MB_OK | MB_ICONEXCLAMATION);
+        return 5;
+    }
+    SetProcessAffinityMask(GetCurrentProcess(), 1);
+    noteStartupSwitch(commandTail);
+
+    INITCOMMONCONTROLSEX controls = {sizeof controls, 0xFFFFFFFF};
+    InitCommonControlsEx(&controls);
+    return (int)DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), NULL, mainDialogProc, 0);
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "units/unit.h"
+
+typedef void(WINAPI *Out32Function)(short port, short value);
+
+// Process-wide state of the parallel port output.
+struct PortState {
+    HMODULE portLibrary;
+    Out32Function portOut;
+    uint8_t portReadBits;
+    uint8_t portWriteBits;
+    uint8_t portLastOutput;
+};
+extern PortState portState;
+
+// Folds the Unit's activity into the port byte and writes the byte when it changed.
+// Returns -1 when the port library cannot be loaded.
+int writePortActivity(const Unit *unit);
+
+// Brings the key's toggle state (and so its LED) to the wanted state, 1 lit or 0 dark.
+void setKeyboardLed(int virtualKey, int wanted);

@@ -1,0 +1,425 @@
+// ADVAPI32 registry: the current user's Run key, as XDG autostart entries.
+//
+// Supported: RegCreateKeyExA of HKEY_CURRENT_USER "Software\Microsoft\Windows\CurrentVersion\Run"
+// (names compared without case; it always exists, as on Windows); RegSetValueExA (REG_SZ),
+// RegQueryValueExA, RegDeleteValueA on that key; RegCloseKey.
+// A value named N is the file $XDG_CONFIG_HOME/autostart/N.desktop (~/.config when the
+// variable is unset or not absolute; N compared without case, as value names are). Its
+// command text, a Windows command line (a program, quoted or not, then arguments), becomes
+// the Exec line with every argument quoted by the Desktop Entry rules, so that no character
+// of a path can split it, add an argument or reach a shell; the text itself is kept in
+// X-TallowLAMP-Command for RegQueryValueExA. The file is written whole: a temporary file
+// beside it, flushed to the disk, then renamed over it.
+// Not supported: any other key or root (ERROR_ACCESS_DENIED, as the program may meet on
+// Windows too); value types other than REG_SZ and the key's default value (debug builds
+// assert); names that cannot be file names (a '/', a leading '.', control characters) and
+// texts that are not UTF-8 or hold control characters (ERROR_INVALID_PARAMETER).
+#include "platform/win32.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+struct HKEY__ {
+    uint32_t magic;
+};
+
+namespace {
+
+constexpr uint32_t kKeyMagic = 0x52554e4b; // 'RUNK'
+constexpr LSTATUS kErrorDiskFull = 112;
+constexpr DWORD kRegOpenedExistingKey = 2;
+const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kCommandKey[] = "X-TallowLAMP-Command=";
+
+std::vector<HKEY> openKeys;
+
+bool isOpen(HKEY key)
+{
+    return key && std::find(openKeys.begin(), openKeys.end(), key) != openKeys.end();
+}
+
+LSTATUS unsupported(const char *what)
+{
+    std::fprintf(stderr, "TallowLAMP layer: registry: unsupported %s\n", what);
+    assert(!"unsupported registry request");
+    return ERROR_NOT_SUPPORTED;
+}
+
+bool sameIgnoringCase(const char *a, const char *b)
+{
+    for (; *a && *b; ++a, ++b)
+        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
+            return false;
+    return !*a && !*b;
+}
+
+bool hasControlCharacter(const std::string &text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
+bool isUtf8(const std::string &text)
+{
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t extra = c < 0x80 ? 0 : c < 0xc2 ? 4 : c < 0xe0 ? 1 : c < 0xf0 ? 2 : c < 0xf5 ? 3 : 4;
+        if (extra == 4 || i + extra >= text.size() + (extra ? 0 : 1))
+            return false;
+        for (size_t k = 1; k <= extra; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80)
+                return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+// A value name that can be a file name of its own in the autostart folder.
+bool usableName(const char *name)
+{
+    return name && *name && name[0] != '.' && !std::strchr(name, '/') && std::strlen(name) < 200 &&
+           !hasControlCharacter(name) && isUtf8(name);
+}
+
+std::string autostartFolder()
+{
+    const char *config = std::getenv("XDG_CONFIG_HOME");
+    if (config && config[0] == '/')
+        return std::string(config) + "/autostart";
+    const char *home = std::getenv("HOME");
+    if (!home || home[0] != '/') {
+        const passwd *user = getpwuid(getuid());
+        home = user ? user->pw_dir : nullptr;
+    }
+    return home ? std::string(home) + "/.config/autostart" : std::string();
+}
+
+// The entry of a value: value names ignore case, so an entry whose name differs from the
+// value's only in case is that value's (and keeps its own spelling, as Windows keeps it).
+std::string entryPath(const char *name)
+{
+    std::string folder = autostartFolder();
+    if (folder.empty())
+        return folder;
+    std::string file = std::string(name) + ".desktop";
+    if (DIR *dir = opendir(folder.c_str())) {
+        while (const dirent *entry = readdir(dir))
+            if (sameIgnoringCase(entry->d_name, file.c_str())) {
+                file = entry->d_name;
+                break;
+            }
+        closedir(dir);
+    }
+    return folder + "/" + file;
+}
+
+// Creates the folder and its missing parents.
+bool makeFolders(const std::string &folder)
+{
+    for (size_t slash = 1; slash != std::string::npos;) {
+        slash = folder.find('/', slash + 1);
+        std::string part = folder.substr(0, slash);
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    return true;
+}
+
+LSTATUS errorFrom(int error)
+{
+    switch (error) {
+    case ENOENT: return ERROR_PATH_NOT_FOUND;
+    case ENOSPC:
+    case EDQUOT: return kErrorDiskFull;
+    default: return ERROR_ACCESS_DENIED;
+    }
+}
+
+// --- command text to Exec line -------------------------------------------------------------
+
+bool isRegularFile(const std::string &path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The program and arguments of a Windows command line. The program is quoted or ends at the
+// first blank, as CreateProcess reads it. A quoted program whose path itself holds quotes
+// ends at the last closing quote that leaves an existing file, so that such a path is never
+// cut short into another program. The arguments follow the C runtime's rules.
+std::vector<std::string> splitCommandLine(const std::string &line)
+{
+    std::vector<std::string> words;
+    size_t at = 0;
+    if (!line.empty() && line[0] == '"') {
+        size_t close = line.find('"', 1);
+        if (close == std::string::npos) {
+            words.push_back(line.substr(1));
+            return words;
+        }
+        for (size_t q = line.size() - 1; q > close; --q) {
+            bool endsWord = line[q] == '"' && (q + 1 == line.size() || line[q + 1] == ' ' || line[q + 1] == '\t');
+            if (endsWord && isRegularFile(line.substr(1, q - 1))) {
+                close = q;
+                break;
+            }
+        }
+        words.push_back(line.substr(1, close - 1));
+        at = close + 1;
+    } else {
+        at = line.find_first_of(" \t");
+        words.push_back(line.substr(0, at));
+        if (at == std::string::npos)
+            return words;
+    }
+    while ((at = line.find_first_not_of(" \t", at)) != std::string::npos) {
+        std::string word;
+        bool quoted = false;
+        while (at < line.size() && (quoted || (line[at] != ' ' && line[at] != '\t'))) {
+            char c = line[at];
+            if (c == '\\') {
+                size_t run = line.find_first_not_of('\\', at);
+                size_t backslashes = (run == std::string::npos ? line.size() : run) - at;
+                at += backslashes;
+                if (at < line.size() && line[at] == '"') {
+                    word.append(backslashes / 2, '\\');
+                    if (backslashes % 2)
+                        word += '"', ++at;
+                } else {
+                    word.append(backslashes, '\\');
+                }
+            } else if (c == '"') {
+                if (quoted && at + 1 < line.size() && line[at + 1] == '"')
+                    word += '"', ++at;
+                else
+                    quoted = !quoted;
+                ++at;
+            } else {
+                word += c;
+                ++at;
+            }
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+// Desktop Entry "string" escapes, applied to a whole value (control characters never get
+// this far).
+std::string escapeValue(const std::string &text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+std::string unescapeValue(const std::string &text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        char c = text[++i];
+        out += c == 's' ? ' ' : c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
+    }
+    return out;
+}
+
+// One argument of an Exec line: always quoted; inside the quotes '"', '`', '$' and '\' take a
+// backslash, and '%' is doubled so that it is never a field code.
+std::string quoteArgument(const std::string &word)
+{
+    std::string out = "\"";
+    for (char c : word) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\')
+            out += '\\';
+        out += c;
+        if (c == '%')
+            out += '%';
+    }
+    return out + "\"";
+}
+
+std::string desktopEntry(const char *name, const std::string &command)
+{
+    std::string exec;
+    for (const std::string &word : splitCommandLine(command))
+        exec += (exec.empty() ? "" : " ") + quoteArgument(word);
+    return "[Desktop Entry]\nType=Application\nName=" + escapeValue(name) + "\nExec=" + escapeValue(exec) +
+           "\n" + kCommandKey + escapeValue(command) + "\n";
+}
+
+// Writes the file whole: readers see the old entry or the new one, never a part.
+LSTATUS writeWhole(const std::string &path, const std::string &text)
+{
+    size_t slash = path.rfind('/');
+    std::string folder = path.substr(0, slash);
+    if (!makeFolders(folder))
+        return errorFrom(errno);
+    std::string temporary = folder + "/." + path.substr(slash + 1) + ".XXXXXX";
+    int fd = mkstemp(temporary.data());
+    if (fd < 0)
+        return errorFrom(errno);
+    int error = 0;
+    for (size_t done = 0; done < text.size() && !error;) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno != EINTR)
+            error = errno;
+        else if (n > 0)
+            done += size_t(n);
+    }
+    if (!error && (fchmod(fd, 0644) != 0 || fsync(fd) != 0))
+        error = errno;
+    if (close(fd) != 0 && !error)
+        error = errno;
+    if (!error && rename(temporary.c_str(), path.c_str()) != 0)
+        error = errno;
+    if (error) {
+        unlink(temporary.c_str());
+        return errorFrom(error);
+    }
+    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return ERROR_SUCCESS;
+}
+
+bool readFile(const std::string &path, std::string *text)
+{
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        text->append(buffer, n);
+    std::fclose(file);
+    return true;
+}
+
+// The command text of an entry: ours from its own key, another's from its Exec line.
+std::string commandOf(const std::string &entry)
+{
+    std::string exec;
+    for (size_t at = 0; at < entry.size();) {
+        size_t end = entry.find('\n', at);
+        std::string line = entry.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? entry.size() : end + 1;
+        if (line.rfind(kCommandKey, 0) == 0)
+            return unescapeValue(line.substr(std::strlen(kCommandKey)));
+        if (line.rfind("Exec=", 0) == 0 && exec.empty())
+            exec = unescapeValue(line.substr(5));
+    }
+    return exec;
+}
+
+} // namespace
+
+LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR, DWORD options, REGSAM,
+                        LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition)
+{
+    if (!result || reserved)
+        return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    if (options != REG_OPTION_NON_VOLATILE)
+        return unsupported("key options");
+    if (key != HKEY_CURRENT_USER || !subKey || !sameIgnoringCase(subKey, kRunKey))
+        return ERROR_ACCESS_DENIED;
+    HKEY opened = new HKEY__{kKeyMagic};
+    openKeys.push_back(opened);
+    *result = opened;
+    if (disposition)
+        *disposition = kRegOpenedExistingKey;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE *data, DWORD size)
+{
+    if (!isOpen(key))
+        return ERROR_INVALID_HANDLE;
+    if (reserved || (!data && size))
+        return ERROR_INVALID_PARAMETER;
+    if (type != REG_SZ)
+        return unsupported("value type");
+    if (!valueName || !*valueName)
+        return unsupported("default value");
+    if (!usableName(valueName))
+        return ERROR_INVALID_PARAMETER;
+    // REG_SZ data ends at its terminator, wherever the given size ends.
+    const char *text = reinterpret_cast<const char *>(data);
+    std::string command(text ? text : "", text ? strnlen(text, size) : 0);
+    if (command.empty() || hasControlCharacter(command) || !isUtf8(command))
+        return ERROR_INVALID_PARAMETER;
+    std::string path = entryPath(valueName);
+    if (path.empty())
+        return ERROR_PATH_NOT_FOUND;
+    return writeWhole(path, desktopEntry(valueName, command));
+}
+
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, BYTE *data, LPDWORD size)
+{
+    if (!isOpen(key))
+        return ERROR_INVALID_HANDLE;
+    if (reserved || (data && !size))
+        return ERROR_INVALID_PARAMETER;
+    std::string entry;
+    if (!usableName(valueName) || !readFile(entryPath(valueName), &entry))
+        return ERROR_FILE_NOT_FOUND;
+    std::string command = commandOf(entry);
+    DWORD needed = DWORD(command.size() + 1);
+    if (type)
+        *type = REG_SZ;
+    if (!size)
+        return ERROR_SUCCESS;
+    DWORD room = *size;
+    *size = needed;
+    if (!data)
+        return ERROR_SUCCESS;
+    if (room < needed)
+        return ERROR_MORE_DATA;
+    std::memcpy(data, command.c_str(), needed);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName)
+{
+    if (!isOpen(key))
+        return ERROR_INVALID_HANDLE;
+    if (!usableName(valueName))
+        return ERROR_FILE_NOT_FOUND;
+    std::string path = entryPath(valueName);
+    if (path.empty())
+        return ERROR_FILE_NOT_FOUND;
+    if (unlink(path.c_str()) != 0)
+        return errno == ENOENT ? ERROR_FILE_NOT_FOUND : errorFrom(errno);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegCloseKey(HKEY key)
+{
+    auto found = std::find(openKeys.begin(), openKeys.end(), key);
+    if (!key || found == openKeys.end())
+        return ERROR_INVALID_HANDLE;
+    openKeys.erase(found);
+    delete key;
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,67 @@
+// The process start-up of the Linux program, as Windows' start-up code runs a GUI program:
+// the layer's Qt application, the command-line tail, then WinMain and its result as the
+// exit code. SIGINT and SIGTERM end the program as its close box does: through a self-pipe
+// the layer posts WM_CLOSE to the program's dialog (and to any open message box first); a
+// second signal ends the process at once.
+#include "platform/layer_qt.h"
+#include "platform/layer_testing.h"
+#include "platform/user32_window.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int number)
+{
+    char byte = char(number);
+    ssize_t written = write(signalPipe[1], &byte, 1);
+    (void)written;
+}
+
+void closeOnSignal()
+{
+    char byte;
+    while (read(signalPipe[0], &byte, 1) > 0) {
+        const std::vector<HWND> &windows = layerWindows();
+        if (windows.empty())
+            std::_Exit(128 + byte);
+        // Newest first: message boxes answer, then the dialog closes.
+        for (auto it = windows.rbegin(); it != windows.rend(); ++it)
+            PostMessageA(*it, WM_CLOSE, 0, 0);
+    }
+}
+
+void installSignalHandling()
+{
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, layerApplication());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, closeOnSignal);
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    // The next signal gets the default action: a program stuck somewhere still ends.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+} // namespace
+
+int main()
+{
+    layerApplication();
+    installSignalHandling();
+    // The tail lies in GetCommandLineA's own buffer, which WinMain may change in place.
+    LPSTR line = GetCommandLineA();
+    LPSTR tail = line + (layerCommandTail(line) - line);
+    return WinMain(GetModuleHandleA(NULL), NULL, tail, SW_SHOWNORMAL);
+}

@@ -1,0 +1,20 @@
+// Kernel object handles of the layer: a plain file descriptor, spelled as Windows spells its
+// handles (a non-zero multiple of 4), so that no open costs an allocation and a handle never
+// equals NULL or INVALID_HANDLE_VALUE. CloseHandle (kernel32_system.cpp) closes the descriptor.
+#pragma once
+
+#include "platform/win32.h"
+
+inline HANDLE handleFromFd(int fd)
+{
+    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(fd + 1) * 4);
+}
+
+// The descriptor a handle stands for, or -1 when the value is no handle of ours.
+inline int fdFromHandle(HANDLE handle)
+{
+    uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    if (value == 0 || value % 4 != 0 || value / 4 > 0x7fffffff)
+        return -1;
+    return static_cast<int>(value / 4 - 1);
+}

@@ -1,0 +1,336 @@
+// KERNEL32 process services: last error, the named mutex, CloseHandle, process affinity,
+// command line, module handle and file name, system folder, Sleep, GetTickCount, memory
+// status; and the C runtime's _strlwr.
+// The named mutex is a per-user flock on a file in $XDG_RUNTIME_DIR (else /tmp, the uid in the
+// name): the kernel frees it when its holder dies, even by a crash. Only single-threaded use:
+// initialOwner is ignored, and an unnamed mutex is not supported.
+// GetModuleHandleA answers for the program itself only (NULL or its own file name).
+// GlobalMemoryStatusEx reads proc/meminfo under TALLOWLAMP_SYSROOT; the virtual address space
+// members are those of a 32-bit process (2 GiB, all of it counted as available).
+#include "platform/kernel32_handle.h"
+#include "platform/sysroot.h"
+#include "platform/win32.h"
+
+#include <cassert>
+#include <cerrno>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+thread_local DWORD lastError = ERROR_SUCCESS;
+
+// As Windows' executables load: the value survives being kept in 32 bits.
+HMODULE const programModule = reinterpret_cast<HMODULE>(uintptr_t(0x00400000));
+
+HANDLE const currentProcess = reinterpret_cast<HANDLE>(intptr_t(-1));
+
+// "...\name" or ".../name": the last element.
+const char *lastElement(const char *path)
+{
+    const char *last = path;
+    for (const char *p = path; *p; ++p)
+        if (*p == '/' || *p == '\\')
+            last = p + 1;
+    return last;
+}
+
+// Appends one argument as the C runtime of Windows parses it back (CommandLineToArgvW rules).
+void appendArgument(char *&out, char *end, const char *argument, bool forceQuotes)
+{
+    bool quote = forceQuotes || !*argument || std::strpbrk(argument, " \t\"");
+    auto put = [&](char c) {
+        if (out < end)
+            *out++ = c;
+    };
+    if (quote)
+        put('"');
+    for (const char *p = argument;; ++p) {
+        size_t backslashes = 0;
+        while (*p == '\\')
+            ++backslashes, ++p;
+        if (!*p) {
+            // Backslashes before the closing quote are doubled so that it stays a quote.
+            for (size_t i = 0; i < (quote ? backslashes * 2 : backslashes); ++i)
+                put('\\');
+            break;
+        }
+        if (*p == '"') {
+            for (size_t i = 0; i < backslashes * 2 + 1; ++i)
+                put('\\');
+        } else {
+            for (size_t i = 0; i < backslashes; ++i)
+                put('\\');
+        }
+        put(*p);
+    }
+    if (quote)
+        put('"');
+}
+
+// A "Key:   12345 kB" figure of meminfo in bytes; found is left alone when the key is absent.
+bool meminfoValue(const char *text, const char *key, ULONGLONG &bytes)
+{
+    size_t length = std::strlen(key);
+    for (const char *line = text; line && *line; line = std::strchr(line, '\n'), line = line ? line + 1 : nullptr) {
+        if (std::strncmp(line, key, length) == 0 && line[length] == ':') {
+            bytes = std::strtoull(line + length + 1, nullptr, 10) * 1024;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+DWORD GetLastError(void)
+{
+    return lastError;
+}
+
+void SetLastError(DWORD error)
+{
+    lastError = error;
+}
+
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name)
+{
+    (void)attributes, (void)initialOwner;
+    assert(name && *name && "CreateMutexA: only named mutexes");
+    if (!name || !*name || std::strlen(name) > MAX_PATH) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    char safeName[MAX_PATH + 1];
+    size_t i = 0;
+    for (; name[i]; ++i)
+        safeName[i] = (name[i] == '/' || name[i] == '\\') ? '_' : name[i];
+    safeName[i] = 0;
+
+    char path[4096];
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && *runtime)
+        std::snprintf(path, sizeof path, "%s/%s.mutex", runtime, safeName);
+    else
+        std::snprintf(path, sizeof path, "/tmp/%s-%u.mutex", safeName, unsigned(getuid()));
+    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // Windows hands out a handle to the existing mutex and says so.
+        SetLastError(errno == EWOULDBLOCK ? ERROR_ALREADY_EXISTS : ERROR_ACCESS_DENIED);
+        return handleFromFd(fd);
+    }
+    SetLastError(ERROR_SUCCESS);
+    return handleFromFd(fd);
+}
+
+BOOL CloseHandle(HANDLE handle)
+{
+    if (handle == currentProcess)
+        return TRUE;
+    int fd = fdFromHandle(handle);
+    if (fd < 0 || close(fd) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HANDLE GetCurrentProcess(void)
+{
+    return currentProcess;
+}
+
+BOOL SetProcessAffinityMask(HANDLE process, DWORD_PTR mask)
+{
+    assert(process == currentProcess && "SetProcessAffinityMask: only the current process");
+    cpu_set_t allowed;
+    if (process != currentProcess || mask == 0 || sched_getaffinity(0, sizeof allowed, &allowed) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // Bit n of the mask is the n-th processor this process may use.
+    cpu_set_t chosen;
+    CPU_ZERO(&chosen);
+    int index = 0;
+    for (int cpu = 0; cpu < CPU_SETSIZE && index < int(sizeof mask * 8); ++cpu) {
+        if (!CPU_ISSET(cpu, &allowed))
+            continue;
+        if (mask & (DWORD_PTR(1) << index))
+            CPU_SET(cpu, &chosen);
+        ++index;
+    }
+    if (CPU_COUNT(&chosen) == 0 || sched_setaffinity(0, sizeof chosen, &chosen) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+LPSTR GetCommandLineA(void)
+{
+    // Windows' limit for a command line; built once, as Windows keeps it for the process.
+    static char commandLine[32768];
+    static bool built = false;
+    if (built)
+        return commandLine;
+    built = true;
+    static char arguments[32768];
+    int fd = open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
+    ssize_t total = 0;
+    if (fd >= 0) {
+        ssize_t got;
+        while (total < ssize_t(sizeof arguments - 1) &&
+               (got = read(fd, arguments + total, sizeof arguments - 1 - total)) > 0)
+            total += got;
+        close(fd);
+    }
+    arguments[total] = 0;
+    char *out = commandLine;
+    char *end = commandLine + sizeof commandLine - 1;
+    for (const char *argument = arguments; argument < arguments + total; argument += std::strlen(argument) + 1) {
+        if (argument != arguments && out < end)
+            *out++ = ' ';
+        appendArgument(out, end, argument, argument == arguments);
+    }
+    *out = 0;
+    return commandLine;
+}
+
+HMODULE GetModuleHandleA(LPCSTR moduleName)
+{
+    if (!moduleName)
+        return programModule;
+    char self[4096];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length > 0) {
+        self[length] = 0;
+        const char *own = lastElement(self);
+        const char *asked = lastElement(moduleName);
+        if (strcasecmp(own, asked) == 0 || (strncasecmp(own, asked, std::strlen(own)) == 0 &&
+                                            strcasecmp(asked + std::strlen(own), ".exe") == 0))
+            return programModule;
+    }
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
+
+DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size)
+{
+    assert((!module || module == programModule) && "GetModuleFileNameA: only the program's module");
+    if (module && module != programModule) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
+    char self[4096];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    if (size == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    // Windows: a short buffer gets size - 1 characters and the terminator, the answer is size.
+    if (DWORD(length) >= size) {
+        std::memcpy(fileName, self, size - 1);
+        fileName[size - 1] = 0;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    std::memcpy(fileName, self, size_t(length));
+    fileName[length] = 0;
+    return DWORD(length);
+}
+
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
+{
+    static const char folder[] = "/usr/lib";
+    if (size < sizeof folder)
+        return sizeof folder; // the size needed, terminator included
+    std::memcpy(buffer, folder, sizeof folder);
+    return sizeof folder - 1;
+}
+
+void Sleep(DWORD milliseconds)
+{
+    if (milliseconds == 0) {
+        sched_yield();
+        return;
+    }
+    timespec rest = {time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+    }
+}
+
+DWORD GetTickCount(void)
+{
+    timespec now;
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    return DWORD(ULONGLONG(now.tv_sec) * 1000 + ULONGLONG(now.tv_nsec) / 1000000);
+}
+
+char *_strlwr(char *text)
+{
+    for (char *p = text; p && *p; ++p)
+        if (*p >= 'A' && *p <= 'Z')
+            *p = char(*p + ('a' - 'A'));
+    return text;
+}
+
+BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX buffer)
+{
+    if (!buffer || buffer->dwLength != sizeof(MEMORYSTATUSEX)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    char path[4096];
+    char text[8192];
+    ssize_t total = 0;
+    int fd = sysrootPath(path, sizeof path, "proc/meminfo") ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd >= 0) {
+        ssize_t got;
+        while (total < ssize_t(sizeof text - 1) && (got = read(fd, text + total, sizeof text - 1 - total)) > 0)
+            total += got;
+        close(fd);
+    }
+    text[total] = 0;
+    ULONGLONG memTotal = 0, memAvailable = 0, swapTotal = 0, swapFree = 0;
+    if (!meminfoValue(text, "MemTotal", memTotal) || memTotal == 0) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    if (!meminfoValue(text, "MemAvailable", memAvailable)) {
+        // Kernels before 3.14: what is free or only caches files.
+        ULONGLONG memFree = 0, buffers = 0, cached = 0;
+        meminfoValue(text, "MemFree", memFree);
+        meminfoValue(text, "Buffers", buffers);
+        meminfoValue(text, "Cached", cached);
+        memAvailable = memFree + buffers + cached;
+    }
+    meminfoValue(text, "SwapTotal", swapTotal);
+    meminfoValue(text, "SwapFree", swapFree);
+    if (memAvailable > memTotal)
+        memAvailable = memTotal;
+
+    buffer->dwMemoryLoad = DWORD((memTotal - memAvailable) * 100 / memTotal);
+    buffer->ullTotalPhys = memTotal;
+    buffer->ullAvailPhys = memAvailable;
+    buffer->ullTotalPageFile = memTotal + swapTotal;
+    buffer->ullAvailPageFile = memAvailable + swapFree;
+    buffer->ullTotalVirtual = 0x7FFE0000;
+    buffer->ullAvailVirtual = 0x7FFE0000;
+    buffer->ullAvailExtendedVirtual = 0;
+    return TRUE;
+}

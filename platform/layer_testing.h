@@ -1,0 +1,49 @@
+// Hooks of the Linux layer for its own tests and the program's Linux-only tests. Never used
+// by the program. Each area adds its hooks in its own section.
+#pragma once
+
+#include "platform/win32.h"
+
+// ---------------------------------------------------------------------------------------
+// The machine (sysroot.cpp): forget the drive table, so that the next device use rebuilds it
+// from the files under TALLOWLAMP_SYSROOT (a test that adds or removes a disk in its fixture).
+void layerForgetMachine();
+
+// ---------------------------------------------------------------------------------------
+// GDI and icon objects (gdi32_objects.cpp): how many the process holds now, stock objects
+// left out, so that a test can show that repeated drawing holds a constant number.
+int layerGdiObjectCount();
+int layerIconCount();
+
+// ---------------------------------------------------------------------------------------
+// Process start-up (crt_main.cpp): the command-line tail that WinMain receives, found in the
+// line as Windows' start-up code finds it (a pointer into commandLine).
+const char *layerCommandTail(const char *commandLine);
+
+// ---------------------------------------------------------------------------------------
+// The notification area (shell32_tray.cpp): every Shell_NotifyIconA call as the program made
+// it (null stops recording), the icons present now, and what the tray shows for one of them.
+#include <QImage>
+#include <string>
+#include <vector>
+
+struct TrayCall {
+    DWORD message;   // NIM_ADD, NIM_MODIFY, NIM_DELETE
+    UINT id;
+    HICON icon;      // null without NIF_ICON
+    std::string tip; // empty without NIF_TIP
+};
+void layerRecordTrayCalls(std::vector<TrayCall> *into);
+int layerTrayIconCount();
+QImage layerTrayIconImage(HWND owner, UINT id);
+std::string layerTrayIconTip(HWND owner, UINT id);
+// What a tray host does: an activation (a QSystemTrayIcon::ActivationReason), and "Quit"
+// chosen from the icon's context menu.
+void layerTrayActivate(HWND owner, UINT id, int reason);
+void layerTrayChooseQuit(HWND owner, UINT id);
+
+// ---------------------------------------------------------------------------------------
+// Windows (user32_window.cpp): the Qt widget that stands for a window, so that a test can
+// look at what the user sees (places, captions, fonts).
+class QWidget;
+QWidget *layerWindowWidget(HWND window);

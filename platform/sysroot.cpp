@@ -1,0 +1,305 @@
+// The machine table of the layer.
+// Supports: whole disks from sys/block (loop, ram, zram, dm-, md, sr, fd left out of the
+// physical drives); partitions as sys/block/<disk>/<partition>; mounts from
+// proc/self/mountinfo, matched to block devices by major:minor (or, for filesystems with an
+// anonymous device such as btrfs, by the /dev/<name> source); labels from dev/disk/by-label.
+// Not supported: device-mapper names in mount sources (/dev/mapper/x is found only by its
+// major:minor), more than 24 logical drives (the rest get no letter), mounts made after the
+// table was built.
+#include "platform/sysroot.h"
+
+#include "platform/layer_testing.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct BlockDevice {
+    std::string name;
+    std::string majorMinor; // "254:0", as in sys/block/<name>/dev and in mountinfo
+    std::string statPath;
+    bool removable;
+};
+
+struct MachineCache {
+    bool built;
+    std::string builtFor;
+    Machine machine;
+};
+
+MachineCache &cache()
+{
+    static MachineCache instance;
+    return instance;
+}
+
+const char *rootPrefix()
+{
+    const char *root = std::getenv("TALLOWLAMP_SYSROOT");
+    return root ? root : "";
+}
+
+// The first line of a small file, without its line end; empty when it cannot be read.
+std::string firstLine(const std::string &path)
+{
+    char buffer[256];
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    ssize_t got = read(fd, buffer, sizeof buffer - 1);
+    close(fd);
+    if (got <= 0)
+        return {};
+    buffer[got] = 0;
+    buffer[std::strcspn(buffer, "\n")] = 0;
+    return buffer;
+}
+
+std::vector<std::string> folderEntries(const std::string &path)
+{
+    std::vector<std::string> names;
+    if (DIR *dir = opendir(path.c_str())) {
+        while (dirent *entry = readdir(dir))
+            if (entry->d_name[0] != '.')
+                names.push_back(entry->d_name);
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool startsWith(const std::string &text, const char *prefix)
+{
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+bool isWholeDiskName(const std::string &name)
+{
+    for (const char *skipped : {"loop", "ram", "zram", "dm-", "md", "sr", "fd"})
+        if (startsWith(name, skipped))
+            return false;
+    return true;
+}
+
+bool isNetworkFileSystem(const std::string &type)
+{
+    for (const char *network : {"nfs", "nfs4", "cifs", "smb3", "smbfs", "sshfs", "fuse.sshfs", "9p"})
+        if (type == network)
+            return true;
+    return false;
+}
+
+// Every block device, disks and their partitions; whole disks in name order go to disks.
+std::vector<BlockDevice> readBlockDevices(const std::string &root, std::vector<MachineDisk> &disks)
+{
+    std::vector<BlockDevice> devices;
+    std::string block = root + "/sys/block/";
+    for (const std::string &disk : folderEntries(block)) {
+        std::string folder = block + disk + "/";
+        bool removable = firstLine(folder + "removable") == "1";
+        devices.push_back({disk, firstLine(folder + "dev"), folder + "stat", removable});
+        if (isWholeDiskName(disk))
+            disks.push_back({disk, folder + "stat"});
+        for (const std::string &part : folderEntries(folder)) {
+            if (!startsWith(part, disk.c_str()))
+                continue;
+            std::string majorMinor = firstLine(folder + part + "/dev");
+            if (!majorMinor.empty())
+                devices.push_back({part, majorMinor, folder + part + "/stat", removable});
+        }
+    }
+    return devices;
+}
+
+// Mount table fields are octal-escaped: "\040" for a blank.
+std::string unescapeMountField(const char *field)
+{
+    std::string text;
+    for (const char *p = field; *p; ++p) {
+        if (p[0] == '\\' && p[1] >= '0' && p[1] <= '3' && p[2] >= '0' && p[2] <= '7' && p[3] >= '0' && p[3] <= '7') {
+            text += char((p[1] - '0') * 64 + (p[2] - '0') * 8 + (p[3] - '0'));
+            p += 3;
+        } else {
+            text += *p;
+        }
+    }
+    return text;
+}
+
+// udev spells unsafe characters of a label as "\xNN".
+std::string unescapeLabel(const std::string &name)
+{
+    std::string text;
+    for (size_t i = 0; i < name.size(); ++i) {
+        unsigned value;
+        if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x' &&
+            std::isxdigit(static_cast<unsigned char>(name[i + 2])) &&
+            std::isxdigit(static_cast<unsigned char>(name[i + 3])) &&
+            std::sscanf(name.c_str() + i + 2, "%2x", &value) == 1) {
+            text += char(value);
+            i += 3;
+        } else {
+            text += name[i];
+        }
+    }
+    return text;
+}
+
+std::string labelOf(const std::string &root, const std::string &device)
+{
+    std::string folder = root + "/dev/disk/by-label/";
+    for (const std::string &name : folderEntries(folder)) {
+        char target[4096];
+        ssize_t length = readlink((folder + name).c_str(), target, sizeof target - 1);
+        if (length <= 0)
+            continue;
+        target[length] = 0;
+        const char *last = std::strrchr(target, '/');
+        if (device == (last ? last + 1 : target))
+            return unescapeLabel(name);
+    }
+    return {};
+}
+
+struct Mount {
+    std::string majorMinor;
+    std::string mountPoint;
+    std::string type;
+    std::string source;
+};
+
+std::vector<Mount> readMounts(const std::string &root)
+{
+    std::vector<Mount> mounts;
+    FILE *file = std::fopen((root + "/proc/self/mountinfo").c_str(), "re");
+    if (!file)
+        return mounts;
+    char *line = nullptr;
+    size_t capacity = 0;
+    while (getline(&line, &capacity, file) > 0) {
+        // id parent major:minor root mountpoint options [optional...] - type source superoptions
+        char *fields[64];
+        int count = 0;
+        for (char *save = nullptr, *field = strtok_r(line, " \n", &save); field && count < 64;
+             field = strtok_r(nullptr, " \n", &save))
+            fields[count++] = field;
+        int dash = 6;
+        while (dash < count && std::strcmp(fields[dash], "-") != 0)
+            ++dash;
+        if (count < 5 || dash + 2 >= count)
+            continue;
+        mounts.push_back({fields[2], unescapeMountField(fields[4]), unescapeMountField(fields[dash + 1]),
+                          unescapeMountField(fields[dash + 2])});
+    }
+    std::free(line);
+    std::fclose(file);
+    return mounts;
+}
+
+const BlockDevice *backingDevice(const std::vector<BlockDevice> &devices, const Mount &mount)
+{
+    for (const BlockDevice &device : devices)
+        if (device.majorMinor == mount.majorMinor)
+            return &device;
+    if (startsWith(mount.source, "/dev/")) {
+        std::string name = mount.source.substr(mount.source.rfind('/') + 1);
+        for (const BlockDevice &device : devices)
+            if (device.name == name)
+                return &device;
+    }
+    return nullptr;
+}
+
+void buildMachine(const std::string &root, Machine &machine)
+{
+    machine = Machine{};
+    std::vector<BlockDevice> devices = readBlockDevices(root, machine.disks);
+    std::vector<Mount> mounts = readMounts(root);
+
+    auto fill = [&](MachineLetter &letter, const Mount &mount, const BlockDevice *device) {
+        letter.present = true;
+        letter.network = isNetworkFileSystem(mount.type);
+        letter.mountPoint = mount.mountPoint;
+        letter.fileSystem = mount.type;
+        if (device) {
+            letter.device = device->name;
+            letter.statPath = device->statPath;
+            letter.removable = device->removable;
+            letter.cdrom = startsWith(device->name, "sr");
+            letter.label = labelOf(root, device->name);
+        }
+    };
+
+    // One letter per device (or per network source); the root's device is C:'s.
+    std::vector<std::string> lettered;
+    const Mount *rootMount = nullptr;
+    for (const Mount &mount : mounts)
+        if (mount.mountPoint == "/")
+            rootMount = &mount; // the last one is the one in sight
+    if (rootMount) {
+        const BlockDevice *device = backingDevice(devices, *rootMount);
+        fill(machine.letters['C' - 'A'], *rootMount, device);
+        lettered.push_back(device ? device->name : "net:" + rootMount->source);
+    }
+    char next = 'D';
+    for (const Mount &mount : mounts) {
+        if (&mount == rootMount || mount.mountPoint == "/" || next > 'Z')
+            continue;
+        const BlockDevice *device = backingDevice(devices, mount);
+        std::string key;
+        if (device)
+            key = device->name;
+        else if (isNetworkFileSystem(mount.type))
+            key = "net:" + mount.source;
+        else
+            continue;
+        if (std::find(lettered.begin(), lettered.end(), key) != lettered.end())
+            continue;
+        lettered.push_back(key);
+        fill(machine.letters[next++ - 'A'], mount, device);
+    }
+}
+
+} // namespace
+
+bool sysrootPath(char *buffer, size_t size, const char *relative)
+{
+    const char *root = std::getenv("TALLOWLAMP_SYSROOT");
+    int length = std::snprintf(buffer, size, "%s/%s", root ? root : "", relative);
+    return length >= 0 && size_t(length) < size;
+}
+
+const Machine &currentMachine()
+{
+    MachineCache &state = cache();
+    const char *root = rootPrefix();
+    if (!state.built || state.builtFor != root) {
+        buildMachine(root, state.machine);
+        state.builtFor = root;
+        state.built = true;
+    }
+    return state.machine;
+}
+
+char driveLetterOf(const char *text)
+{
+    char letter = text ? char(text[0] & ~0x20) : 0;
+    if (letter < 'A' || letter > 'Z' || text[1] != ':')
+        return 0;
+    if (text[2] && !((text[2] == '\\' || text[2] == '/') && !text[3]))
+        return 0;
+    return letter;
+}
+
+void layerForgetMachine()
+{
+    cache().built = false;
+}

@@ -1,0 +1,333 @@
+// USER32 messages and timers: the layer's one message queue, sitting on Qt's event loop.
+//
+// Supported: PostMessageA (to a window, or to the thread with a null window), SendMessageA
+// (calls the procedure at once), GetMessageA and PeekMessageA (PM_REMOVE, PM_NOREMOVE; window
+// and message-range filters), TranslateMessage (nothing to translate: no WM_CHAR),
+// DispatchMessageA (timer call-backs included), PostQuitMessage, SetTimer and KillTimer
+// (window timers and thread timers with a call-back), RegisterWindowMessageA.
+// Not supported: other threads, sent messages between threads, hooks, WM_CHAR.
+//
+// Windows' order, kept here: posted messages in FIFO order, then WM_QUIT, then input (Qt's
+// events, which send their notifications at once), then WM_PAINT of a visible window that
+// needs painting, then WM_TIMER of the timer that fell due first. WM_PAINT and WM_TIMER are
+// made when asked for, never queued, so there is at most one of each per window and timer.
+// When nothing is due, the loop blocks in Qt with a single Qt timer armed for the next
+// Win32 timer, so input, painting and D-Bus keep flowing.
+#include "platform/layer_qt.h"
+#include "platform/user32_window.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Timer {
+    HWND window;
+    UINT_PTR id;
+    std::chrono::milliseconds elapse;
+    TIMERPROC procedure;
+    Clock::time_point due;
+};
+
+struct Queue {
+    std::deque<MSG> posted;
+    std::vector<Timer> timers;
+    bool quitPending = false;
+    int quitCode = 0;
+    UINT_PTR nextThreadTimerId = 0x7ff0;
+    std::vector<std::string> registered; // lower-case names; index + 0xC000 is the message
+    QTimer *wake = nullptr;
+};
+
+Queue queue;
+
+constexpr UINT kUserTimerMinimum = 10;
+constexpr UINT kUserTimerMaximum = 0x7fffffff;
+
+bool inRange(UINT message, UINT low, UINT high)
+{
+    return (low == 0 && high == 0) || (message >= low && message <= high);
+}
+
+// Windows' window filter: the window itself or one of its children; -1 for thread messages.
+bool windowMatches(HWND target, HWND filter)
+{
+    if (!filter)
+        return true;
+    if (filter == (HWND)(LONG_PTR)-1)
+        return target == nullptr;
+    for (HWND w = target; w; w = layerWindow(w) ? w->parent : nullptr)
+        if (w == filter)
+            return true;
+    return false;
+}
+
+MSG makeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    MSG msg = {};
+    msg.hwnd = window;
+    msg.message = message;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    msg.time = GetTickCount();
+    return msg;
+}
+
+HWND paintableWindow(HWND filter)
+{
+    for (HWND window : layerWindows()) {
+        if (window->needsPaint && (window->style & WS_VISIBLE) && windowMatches(window, filter))
+            return window;
+    }
+    return nullptr;
+}
+
+Timer *dueTimer(HWND filter, Clock::time_point now)
+{
+    Timer *first = nullptr;
+    for (Timer &timer : queue.timers)
+        if (timer.due <= now && windowMatches(timer.window, filter) && (!first || timer.due < first->due))
+            first = &timer;
+    return first;
+}
+
+// Next due time on the timer's own rhythm; periods missed while busy are skipped, not
+// delivered in a burst.
+void rearm(Timer &timer, Clock::time_point now)
+{
+    timer.due += timer.elapse;
+    if (timer.due <= now)
+        timer.due += ((now - timer.due) / timer.elapse + 1) * timer.elapse;
+}
+
+// One look at the queue in Windows' order; the message goes to msg when there is one.
+bool takeMessage(MSG *msg, HWND filter, UINT low, UINT high, bool remove)
+{
+    for (auto it = queue.posted.begin(); it != queue.posted.end(); ++it) {
+        if (windowMatches(it->hwnd, filter) && inRange(it->message, low, high)) {
+            *msg = *it;
+            if (remove)
+                queue.posted.erase(it);
+            return true;
+        }
+    }
+    if (queue.quitPending && inRange(WM_QUIT, low, high)) {
+        *msg = makeMessage(nullptr, WM_QUIT, WPARAM(queue.quitCode), 0);
+        if (remove)
+            queue.quitPending = false;
+        return true;
+    }
+    if (inRange(WM_PAINT, low, high)) {
+        if (HWND window = paintableWindow(filter)) {
+            *msg = makeMessage(window, WM_PAINT, 0, 0);
+            return true;
+        }
+    }
+    if (inRange(WM_TIMER, low, high)) {
+        Clock::time_point now = Clock::now();
+        if (Timer *timer = dueTimer(filter, now)) {
+            *msg = makeMessage(timer->window, WM_TIMER, timer->id, (LPARAM)timer->procedure);
+            if (remove)
+                rearm(*timer, now);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Lets Qt deliver what has arrived (input, expose, D-Bus); with wait, blocks until an event
+// comes or the next Win32 timer that the filter lets through falls due.
+void pumpQt(bool wait, HWND filter = nullptr)
+{
+    layerApplication();
+    if (!wait) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        return;
+    }
+    if (!queue.wake) {
+        queue.wake = new QTimer(QCoreApplication::instance());
+        queue.wake->setSingleShot(true);
+        queue.wake->setTimerType(Qt::PreciseTimer);
+    }
+    Clock::time_point next = Clock::time_point::max();
+    for (const Timer &timer : queue.timers)
+        if (windowMatches(timer.window, filter))
+            next = std::min(next, timer.due);
+    if (next != Clock::time_point::max()) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now());
+        queue.wake->start(int(std::clamp<long long>(left.count(), 0, 0x7fffffff)));
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    queue.wake->stop();
+}
+
+// pump: let Qt deliver its events first, unless the caller has just done so.
+bool peek(MSG *msg, HWND filter, UINT low, UINT high, bool remove, bool pump)
+{
+    if (!queue.posted.empty() && takeMessage(msg, filter, low, high, remove))
+        return true;
+    if (pump)
+        pumpQt(false);
+    return takeMessage(msg, filter, low, high, remove);
+}
+
+Timer *findTimer(HWND window, UINT_PTR id)
+{
+    for (Timer &timer : queue.timers)
+        if (timer.window == window && timer.id == id)
+            return &timer;
+    return nullptr;
+}
+
+} // namespace
+
+LRESULT layerCallWindow(HWND__ *window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (window->dialogProc)
+        return layerDialogCall(window, message, wParam, lParam);
+    if (window->controlProc)
+        return window->controlProc(window, message, wParam, lParam);
+    return 0;
+}
+
+void layerForgetWindowMessages(HWND window)
+{
+    std::erase_if(queue.posted, [window](const MSG &msg) { return msg.hwnd == window; });
+    std::erase_if(queue.timers, [window](const Timer &timer) { return timer.window == window; });
+}
+
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (window && !layerWindow(window)) {
+        SetLastError(kErrorInvalidWindowHandle);
+        return FALSE;
+    }
+    queue.posted.push_back(makeMessage(window, message, wParam, lParam));
+    return TRUE;
+}
+
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    HWND__ *record = layerWindow(window);
+    if (!record) {
+        SetLastError(kErrorInvalidWindowHandle);
+        return 0;
+    }
+    return layerCallWindow(record, message, wParam, lParam);
+}
+
+BOOL GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax)
+{
+    if (window && !layerWindow(window)) {
+        SetLastError(kErrorInvalidWindowHandle);
+        return -1;
+    }
+    // A tick costs one wait and one look: no second look at Qt right after the wait.
+    for (bool pump = true; !peek(msg, window, filterMin, filterMax, true, pump); pump = false)
+        pumpQt(true, window);
+    return msg->message != WM_QUIT;
+}
+
+BOOL PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove)
+{
+    if (window && !layerWindow(window)) {
+        SetLastError(kErrorInvalidWindowHandle);
+        return FALSE;
+    }
+    return peek(msg, window, filterMin, filterMax, (remove & PM_REMOVE) != 0, true);
+}
+
+BOOL TranslateMessage(const MSG *msg)
+{
+    // Windows answers non-zero for every key message, whatever it translates.
+    return msg && (msg->message == WM_KEYDOWN || msg->message == WM_KEYUP);
+}
+
+LRESULT DispatchMessageA(const MSG *msg)
+{
+    if (!msg)
+        return 0;
+    if (msg->message == WM_TIMER && msg->lParam) {
+        // Only a call-back that a live timer names is called: lParam comes from the caller.
+        Timer *timer = findTimer(msg->hwnd, msg->wParam);
+        if (timer && (LPARAM)timer->procedure == msg->lParam)
+            timer->procedure(msg->hwnd, WM_TIMER, msg->wParam, GetTickCount());
+        return 0;
+    }
+    if (!msg->hwnd)
+        return 0;
+    HWND__ *window = layerWindow(msg->hwnd);
+    if (!window) {
+        SetLastError(kErrorInvalidWindowHandle);
+        return 0;
+    }
+    // No BeginPaint here: dispatching the paint validates the window.
+    if (msg->message == WM_PAINT)
+        window->needsPaint = false;
+    return layerCallWindow(window, msg->message, msg->wParam, msg->lParam);
+}
+
+void PostQuitMessage(int exitCode)
+{
+    queue.quitPending = true;
+    queue.quitCode = exitCode;
+}
+
+UINT RegisterWindowMessageA(LPCSTR name)
+{
+    if (!name || !*name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::string key(name);
+    for (char &c : key)
+        c = char(std::tolower((unsigned char)c));
+    auto found = std::find(queue.registered.begin(), queue.registered.end(), key);
+    if (found == queue.registered.end())
+        found = queue.registered.insert(found, key);
+    return UINT(0xC000 + (found - queue.registered.begin()));
+}
+
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC timerFunc)
+{
+    if (window && !layerWindow(window)) {
+        SetLastError(kErrorInvalidWindowHandle);
+        return 0;
+    }
+    elapse = std::clamp(elapse, kUserTimerMinimum, kUserTimerMaximum);
+    // A thread timer gets an identifier of its own; a window timer keeps the caller's.
+    if (!window && !findTimer(nullptr, id))
+        id = queue.nextThreadTimerId++;
+    std::chrono::milliseconds period(elapse);
+    Timer *timer = findTimer(window, id);
+    if (!timer) {
+        queue.timers.push_back({window, id, period, timerFunc, {}});
+        timer = &queue.timers.back();
+    }
+    timer->elapse = period;
+    timer->procedure = timerFunc;
+    timer->due = Clock::now() + period;
+    return id;
+}
+
+BOOL KillTimer(HWND window, UINT_PTR id)
+{
+    auto found = std::find_if(queue.timers.begin(), queue.timers.end(),
+                              [&](const Timer &timer) { return timer.window == window && timer.id == id; });
+    if (found == queue.timers.end()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    queue.timers.erase(found);
+    return TRUE;
+}

@@ -1,0 +1,261 @@
+// Shell_NotifyIconA on Linux: Windows' answers for the record and the identifiers, the
+// shell's own copy of the picture, the call-backs reaching the owner through its queue, and
+// the console tray drawn on a terminal.
+#include "platform/gdi_objects.h"
+#include "platform/layer_testing.h"
+#include "res/resource.h"
+
+#include <gtest/gtest.h>
+
+#include <QSystemTrayIcon>
+
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <poll.h>
+#include <pty.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+HWND const kOwner = reinterpret_cast<HWND>(0x5150); // the tray keys on it, never calls it
+
+NOTIFYICONDATAA record(HWND owner, UINT id, HICON icon, const char *tip)
+{
+    NOTIFYICONDATAA data;
+    std::memset(&data, 0xcc, sizeof data);
+    data.cbSize = NOTIFYICONDATAA_V3_SIZE;
+    data.hWnd = owner;
+    data.uID = id;
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = WM_TRAY_CALLBACK;
+    data.hIcon = icon;
+    std::snprintf(data.szTip, sizeof data.szTip, "%s", tip);
+    return data;
+}
+
+HICON solidIcon(QRgb colour)
+{
+    QImage image(32, 32, QImage::Format_ARGB32);
+    image.fill(colour);
+    return layerCreateIcon(image, QImage());
+}
+
+TEST(Shell32Tray, AnswersAsWindowsForRecordsAndIdentifiers)
+{
+    HICON red = solidIcon(qRgb(255, 0, 0));
+    NOTIFYICONDATAA data = record(kOwner, 7, red, "seven");
+    // [0] a new identifier is added, [1] a second add of it fails.
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_ADD, &data));
+    EXPECT_FALSE(Shell_NotifyIconA(NIM_ADD, &data));
+    EXPECT_EQ(1, layerTrayIconCount());
+    // [2] the same identifier of another owner is another icon.
+    NOTIFYICONDATAA other = record(reinterpret_cast<HWND>(0x5151), 7, red, "other");
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_ADD, &other));
+    EXPECT_EQ("seven", layerTrayIconTip(kOwner, 7));
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_DELETE, &other));
+    // [3] modify and delete of an unknown identifier fail.
+    NOTIFYICONDATAA unknown = record(kOwner, 8, red, "eight");
+    EXPECT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &unknown));
+    EXPECT_FALSE(Shell_NotifyIconA(NIM_DELETE, &unknown));
+    // [4] garbage sizes and no record fail and change nothing.
+    NOTIFYICONDATAA garbage = record(kOwner, 7, red, "garbage");
+    for (DWORD size : {DWORD(0), DWORD(87), DWORD(sizeof data + 4), DWORD(0xcccccccc)}) {
+        garbage.cbSize = size;
+        EXPECT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &garbage)) << size;
+        EXPECT_FALSE(Shell_NotifyIconA(NIM_DELETE, &garbage)) << size;
+    }
+    EXPECT_FALSE(Shell_NotifyIconA(NIM_ADD, nullptr));
+    EXPECT_EQ("seven", layerTrayIconTip(kOwner, 7));
+    // [5] a tip that fills its field without a terminator: 127 characters are shown.
+    std::memset(data.szTip, 'a', sizeof data.szTip);
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &data));
+    EXPECT_EQ(std::string(127, 'a'), layerTrayIconTip(kOwner, 7));
+    // [6] the oldest record (tip of 64) is understood, its tip cut at 63.
+    data.cbSize = offsetof(NOTIFYICONDATAA, szTip) + 64;
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &data));
+    EXPECT_EQ(std::string(63, 'a'), layerTrayIconTip(kOwner, 7));
+    // [7] deleted once, then gone.
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data));
+    EXPECT_FALSE(Shell_NotifyIconA(NIM_DELETE, &data));
+    EXPECT_EQ(0, layerTrayIconCount());
+    DestroyIcon(red);
+}
+
+TEST(Shell32Tray, KeepsItsOwnCopyOfThePictureAndChangesOnlyWhatTheFlagsName)
+{
+    HICON red = solidIcon(qRgb(255, 0, 0));
+    NOTIFYICONDATAA data = record(kOwner, 9, red, "first\nsecond line");
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_ADD, &data));
+    // The program may release its icon at once (a meter redraw does): the tray keeps showing it.
+    DestroyIcon(red);
+    EXPECT_EQ(qRgb(255, 0, 0), layerTrayIconImage(kOwner, 9).pixel(10, 10));
+    EXPECT_EQ("first\nsecond line", layerTrayIconTip(kOwner, 9));
+
+    HICON green = solidIcon(qRgb(0, 255, 0));
+    NOTIFYICONDATAA tipOnly = record(kOwner, 9, green, "tip only");
+    tipOnly.uFlags = NIF_TIP;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &tipOnly));
+    EXPECT_EQ(qRgb(255, 0, 0), layerTrayIconImage(kOwner, 9).pixel(10, 10));
+    EXPECT_EQ("tip only", layerTrayIconTip(kOwner, 9));
+
+    NOTIFYICONDATAA iconOnly = record(kOwner, 9, green, "ignored");
+    iconOnly.uFlags = NIF_ICON;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &iconOnly));
+    EXPECT_EQ(qRgb(0, 255, 0), layerTrayIconImage(kOwner, 9).pixel(10, 10));
+    EXPECT_EQ("tip only", layerTrayIconTip(kOwner, 9));
+
+    // A stale handle shows no picture, as a failed drawing does on Windows.
+    iconOnly.hIcon = green;
+    DestroyIcon(green);
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &iconOnly));
+    EXPECT_TRUE(layerTrayIconImage(kOwner, 9).isNull());
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data));
+}
+
+// The owner's side: a dialog that records the call-backs it receives.
+struct CallbackRun {
+    std::vector<std::pair<WPARAM, LPARAM>> received;
+};
+
+INT_PTR CALLBACK recordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    static CallbackRun *run;
+    switch (message) {
+    case WM_INITDIALOG: {
+        run = reinterpret_cast<CallbackRun *>(lParam);
+        HICON icon = solidIcon(qRgb(0, 0, 255));
+        NOTIFYICONDATAA data = record(dialog, 100, icon, "lamp");
+        Shell_NotifyIconA(NIM_ADD, &data);
+        DestroyIcon(icon);
+        // A press alone is no double click (where the host reports both); the host's double
+        // click and the menu's "Quit" are.
+        layerTrayActivate(dialog, 100, QSystemTrayIcon::Context);
+        layerTrayActivate(dialog, 100, QSystemTrayIcon::DoubleClick);
+        layerTrayChooseQuit(dialog, 100);
+        // An icon without a call-back message calls nobody.
+        NOTIFYICONDATAA silent = record(dialog, 101, nullptr, "silent");
+        silent.uFlags = NIF_TIP;
+        Shell_NotifyIconA(NIM_ADD, &silent);
+        layerTrayActivate(dialog, 101, QSystemTrayIcon::DoubleClick);
+        Shell_NotifyIconA(NIM_DELETE, &silent);
+        PostMessageA(dialog, WM_APP + 1, 0, 0);
+        return TRUE;
+    }
+    case WM_TRAY_CALLBACK:
+        run->received.push_back({wParam, lParam});
+        return TRUE;
+    case WM_APP + 1: {
+        NOTIFYICONDATAA data = record(dialog, 100, nullptr, "");
+        Shell_NotifyIconA(NIM_DELETE, &data);
+        EndDialog(dialog, 0);
+        return TRUE;
+    }
+    }
+    return FALSE;
+}
+
+TEST(Shell32Tray, MouseActionsArePostedToTheOwner)
+{
+    CallbackRun run;
+    ASSERT_EQ(0, DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr, recordingProc,
+                                 reinterpret_cast<LPARAM>(&run)));
+    const std::vector<std::pair<WPARAM, LPARAM>> expected = {{100, WM_LBUTTONDBLCLK}, {100, WM_RBUTTONDBLCLK}};
+    EXPECT_EQ(expected, run.received);
+    EXPECT_EQ(0, layerTrayIconCount());
+}
+
+// A terminal on which calls run with it as their standard output (and only they: the test's
+// own reports stay where they were); what they wrote is read back.
+struct Terminal {
+    int master = -1, slave = -1;
+
+    Terminal()
+    {
+        if (openpty(&master, &slave, nullptr, nullptr, nullptr) == 0)
+            fcntl(master, F_SETFL, O_NONBLOCK);
+    }
+
+    ~Terminal()
+    {
+        if (slave >= 0)
+            close(slave);
+        if (master >= 0)
+            close(master);
+    }
+
+    std::string run(const std::function<void()> &calls)
+    {
+        std::fflush(stdout);
+        const int saved = dup(STDOUT_FILENO);
+        dup2(slave, STDOUT_FILENO);
+        calls();
+        std::fflush(stdout);
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+        std::string text;
+        char buffer[4096];
+        pollfd ready = {master, POLLIN, 0};
+        while (poll(&ready, 1, 50) > 0) {
+            ssize_t got = read(master, buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            text.append(buffer, size_t(got));
+        }
+        return text;
+    }
+};
+
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+TEST(Shell32Tray, WithoutAGraphicalTrayTheLampsAreDrawnOnTheTerminal)
+{
+    NOTIFYICONDATAA probe = record(kOwner, 1, nullptr, "");
+    Shell_NotifyIconA(NIM_DELETE, &probe); // lets the tray find its host
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        GTEST_SKIP() << "a graphical tray is running";
+    Terminal terminal;
+    ASSERT_GE(terminal.master, 0);
+
+    // A lamp of two bars: green above, dark red below; the tip's heading beside it.
+    QImage bars(32, 32, QImage::Format_ARGB32);
+    bars.fill(qRgb(0, 0, 0));
+    for (int y = 4; y < 13; ++y)
+        for (int x = 4; x < 28; ++x)
+            bars.setPixel(x, y, qRgb(0, 255, 0)), bars.setPixel(x, y + 15, qRgb(128, 0, 0));
+    HICON lamp = layerCreateIcon(bars, QImage());
+    NOTIFYICONDATAA drive = record(kOwner, 100, lamp, "Drive: \\\\.\\C:\nVolume: SYSTEM");
+    std::string line = terminal.run([&] { EXPECT_TRUE(Shell_NotifyIconA(NIM_ADD, &drive)); });
+    EXPECT_TRUE(contains(line, "\x1b[38;2;0;255;0m")) << line;
+    EXPECT_TRUE(contains(line, "\x1b[48;2;128;0;0m")) << line;
+    EXPECT_TRUE(contains(line, "Drive: \\\\.\\C:")) << line;
+    EXPECT_FALSE(contains(line, "SYSTEM")) << line;
+    EXPECT_FALSE(contains(line, "\n")) << line;
+
+    // A second icon joins the same line; a heading that ends in a colon takes its next line.
+    HICON yellow = solidIcon(qRgb(255, 255, 0));
+    NOTIFYICONDATAA meter = record(kOwner, 101, yellow, "RAM:\nUsage: 37%\nFree: 1MB / 2MB");
+    line = terminal.run([&] { EXPECT_TRUE(Shell_NotifyIconA(NIM_ADD, &meter)); });
+    EXPECT_EQ(0u, line.find('\r')) << line;
+    EXPECT_TRUE(contains(line, "Drive: \\\\.\\C:")) << line;
+    EXPECT_TRUE(contains(line, "RAM: Usage: 37%")) << line;
+    EXPECT_TRUE(contains(line, "\x1b[38;2;255;255;0m")) << line;
+
+    // The same picture and tip again: nothing is redrawn.
+    EXPECT_EQ("", terminal.run([&] { EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &meter)); }));
+
+    // The last icon gone: the line is cleared.
+    line = terminal.run([&] { EXPECT_TRUE(Shell_NotifyIconA(NIM_DELETE, &drive)); });
+    EXPECT_FALSE(contains(line, "C:")) << line;
+    EXPECT_TRUE(contains(line, "RAM: Usage: 37%")) << line;
+    EXPECT_EQ("\r\x1b[K", terminal.run([&] { EXPECT_TRUE(Shell_NotifyIconA(NIM_DELETE, &meter)); }));
+    DestroyIcon(lamp);
+    DestroyIcon(yellow);
+}
+
+} // namespace

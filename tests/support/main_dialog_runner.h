@@ -1,0 +1,31 @@
+// Runs the program's real main dialog (template 100, mainDialogProc) in the test process and
+// drives it with scripted steps, one per tick of a test timer: ticks come only when the
+// queue is empty, so every step sees the dialog settled.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+using DialogStep = std::function<void(HWND dialog)>;
+
+struct DialogRun {
+    INT_PTR result = 0;
+    std::vector<UINT> commands;  // every WM_COMMAND id the dialog received, in order
+    int pollTicks = 0;           // WM_TIMER 1025 ticks seen
+    uint32_t pollIntervalAtFirstStart = 0;
+};
+
+// The settings file the program reads beside the running executable.
+std::string settingsPathBesideExecutable();
+
+// Forgets everything a previous run left in the program's process-wide records.
+void resetProgramState();
+
+// Writes the settings file (or removes it for an empty text), runs the dialog and the steps
+// and returns when the dialog has ended. A step may end the dialog itself; after the last
+// step the runner closes it with WM_CLOSE.
+DialogRun runMainDialog(const std::string &settingsText, const std::vector<DialogStep> &steps,
+                        UINT stepIntervalMs = 30);
