@@ -14,9 +14,10 @@
 //
 // Windows' notifications, as observed there: a click is WM_COMMAND BN_CLICKED sent to the
 // parent before the click returns, an auto check box having flipped first; BM_SETCHECK never
-// notifies; EN_CHANGE is sent from inside WM_SETTEXT (so from SetWindowTextA,
-// SetDlgItemTextA and SetDlgItemInt), before the call returns, even when the text is the
-// same, and after every edit by the user. Texts are UTF-8 on this side.
+// notifies; EN_UPDATE then EN_CHANGE are sent from inside WM_SETTEXT (so from
+// SetWindowTextA, SetDlgItemTextA and SetDlgItemInt), before the call returns, even when the
+// text is the same, and after every edit by the user; EN_SETFOCUS and EN_KILLFOCUS as the
+// focus moves. Texts are UTF-8 on this side.
 #include "platform/user32_window.h"
 
 #include <QApplication>
@@ -156,6 +157,7 @@ LRESULT editProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SETTEXT:
         edit->setText(fromAnsi(lParam));
         edit->setCursorPosition(0);
+        layerCommandParent(window, EN_UPDATE);
         layerCommandParent(window, EN_CHANGE);
         return TRUE;
     case WM_GETTEXT:
@@ -245,7 +247,10 @@ QWidget *createEdit(HWND window, QWidget *parent, const QString &text)
         static DigitsOnly *digitsOnly = new DigitsOnly(qApp);
         edit->installEventFilter(digitsOnly);
     }
-    QObject::connect(edit, &QLineEdit::textEdited, edit, [window] { layerCommandParent(window, EN_CHANGE); });
+    QObject::connect(edit, &QLineEdit::textEdited, edit, [window] {
+        layerCommandParent(window, EN_UPDATE);
+        layerCommandParent(window, EN_CHANGE);
+    });
     return edit;
 }
 

@@ -96,6 +96,21 @@ void showIcon(HWND window, HICON icon)
     window->widget->setWindowIcon(image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image)));
 }
 
+
+// Windows: an edit tells its parent when it gains and loses the focus, from inside the call
+// that moves it.
+void moveFocus(HWND window)
+{
+    HWND previous = layerWindow(windows.focus) ? windows.focus : nullptr;
+    windows.focus = window;
+    if (previous == window)
+        return;
+    if (previous && previous->className == "edit")
+        layerCommandParent(previous, EN_KILLFOCUS);
+    if (window && window->className == "edit")
+        layerCommandParent(window, EN_SETFOCUS);
+}
+
 } // namespace
 
 void layerUnsupported(const char *what)
@@ -155,7 +170,7 @@ void layerAttachWidget(HWND window, QWidget *widget)
         // Clicks and Qt's own focus moves keep GetFocus true.
         QObject::connect(qApp, &QApplication::focusChanged, [](QWidget *, QWidget *now) {
             if (HWND window = layerWindowFromWidget(now))
-                windows.focus = window;
+                moveFocus(window);
         });
     }
 }
@@ -206,7 +221,7 @@ void layerSetClientSize(HWND window, int width, int height)
 
 void layerFocusWindow(HWND window, bool byTab)
 {
-    windows.focus = window;
+    moveFocus(window);
     if (window && window->widget)
         window->widget->setFocus(byTab ? Qt::TabFocusReason : Qt::OtherFocusReason);
 }
@@ -322,7 +337,7 @@ HWND SetFocus(HWND window)
     if (!window) {
         if (previous && previous->widget)
             previous->widget->clearFocus();
-        windows.focus = nullptr;
+        moveFocus(nullptr);
         return previous;
     }
     if (!layerWindow(window)) {

@@ -273,7 +273,10 @@ LSTATUS RegCloseKey(HKEY key);
 #define WM_APP 0x8000
 
 #define BN_CLICKED 0
+#define EN_SETFOCUS 0x0100
+#define EN_KILLFOCUS 0x0200
 #define EN_CHANGE 0x0300
+#define EN_UPDATE 0x0400
 #define BM_GETCHECK 0x00F0
 #define BM_SETCHECK 0x00F1
 #define BM_CLICK 0x00F5

@@ -3,6 +3,8 @@
 #include "platform/win32.h"
 #include "res/resource.h"
 
+#include "tests/support/known_differences.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -202,10 +204,16 @@ TEST(ListView, BuildsColumnsRowsTextsAndCheckBoxesAsTheUnitListDoes)
                 EXPECT_EQ(kRows[r].cells[c], text(list, r, c, 260, &length)) << r << "," << c;
                 EXPECT_EQ(LRESULT(std::strlen(kRows[r].cells[c])), length);
             }
-        // A short buffer gets what fits and the terminator, as lstrcpyn gives.
+        // A short buffer gets what fits and the terminator, as lstrcpyn gives. Wine's ANSI
+        // path copies one byte more and no terminator.
         LRESULT length = -1;
-        EXPECT_EQ("RAM", text(list, 2, 0, 4, &length));
-        EXPECT_EQ(3, length);
+        std::string shortText = text(list, 2, 0, 4, &length);
+        if (expectWindowsAnswer(true)) {
+            EXPECT_EQ("RAM", shortText);
+            EXPECT_EQ(3, length);
+        } else {
+            EXPECT_NE("RAM", shortText);
+        }
         char buffer[260];
         std::memset(buffer, 0xcc, sizeof buffer);
         LVITEMA item{};

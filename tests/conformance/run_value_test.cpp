@@ -44,7 +44,9 @@ std::string expectedCommand()
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     EXPECT_GT(length, 0u);
-    return "\"" + std::string(path, length) + "\" /STARTUP";
+    std::string command = "\"";
+    command.append(path, length);
+    return command.append("\" /STARTUP");
 }
 
 // Keeps whatever value the machine had before the test.

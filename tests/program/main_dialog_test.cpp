@@ -57,9 +57,11 @@ TEST(MainDialog, StartsMonitoringWithTheLoadedIntervalAfterInitialisation)
     EXPECT_EQ("Disable", caption);
     // The posted Start ran after the settings were loaded, so the timer took their interval.
     // The edits' change notifications during initialisation come first, the Start after them.
-    auto start = std::find(run.commands.begin(), run.commands.end(), (UINT)IDC_START);
-    ASSERT_NE(run.commands.end(), start);
-    EXPECT_EQ(run.commands.end(), std::find(start, run.commands.end(), (UINT)IDC_POLL_INTERVAL));
+    const UINT startClick = MAKELONG(IDC_START, BN_CLICKED), pollChange = MAKELONG(IDC_POLL_INTERVAL, EN_CHANGE);
+    auto start = std::find(run.notices.begin(), run.notices.end(), startClick);
+    ASSERT_NE(run.notices.end(), start);
+    EXPECT_NE(start, std::find(run.notices.begin(), start, pollChange));
+    EXPECT_EQ(run.notices.end(), std::find(start, run.notices.end(), pollChange));
     EXPECT_EQ(400u, run.pollIntervalAtFirstStart);
     EXPECT_EQ(TIMER_POLL, (int)generalOptions.pollTimerId);
     // About a second of steps at 400 ms: the default 100 ms would have ticked about ten times.
@@ -137,9 +139,9 @@ TEST(MainDialog, EnterSavesAndEscapeEndsWithZero)
                                        }});
     EXPECT_TRUE(savedWhileOpen);
     EXPECT_EQ(0, run.result);
-    ASSERT_GE(run.commands.size(), 3u);
-    EXPECT_EQ(IDC_APPLY, (int)run.commands[run.commands.size() - 2]);
-    EXPECT_EQ(IDC_QUIT, (int)run.commands.back());
+    ASSERT_GE(run.clicks.size(), 3u);
+    EXPECT_EQ(IDC_APPLY, (int)run.clicks[run.clicks.size() - 2]);
+    EXPECT_EQ(IDC_QUIT, (int)run.clicks.back());
     std::remove(path.c_str());
 }
 

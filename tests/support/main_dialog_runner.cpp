@@ -33,8 +33,10 @@ INT_PTR CALLBACK scriptedProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     if (message == WM_TIMER && wParam == TIMER_POLL)
         ++currentRun->pollTicks;
     if (message == WM_COMMAND) {
-        currentRun->commands.push_back(LOWORD(wParam));
-        if (LOWORD(wParam) == IDC_START && currentRun->pollIntervalAtFirstStart == 0)
+        currentRun->notices.push_back((UINT)MAKELONG(LOWORD(wParam), HIWORD(wParam)));
+        if (HIWORD(wParam) == 0)
+            currentRun->clicks.push_back(LOWORD(wParam));
+        if (wParam == IDC_START && currentRun->pollIntervalAtFirstStart == 0)
             currentRun->pollIntervalAtFirstStart = generalOptions.pollInterval;
     }
     INT_PTR result = mainDialogProc(dialog, message, wParam, lParam);

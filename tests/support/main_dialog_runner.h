@@ -13,7 +13,8 @@ using DialogStep = std::function<void(HWND dialog)>;
 
 struct DialogRun {
     INT_PTR result = 0;
-    std::vector<UINT> commands;  // every WM_COMMAND id the dialog received, in order
+    std::vector<UINT> clicks;      // ids of the WM_COMMANDs with code 0 (buttons, Enter, Esc)
+    std::vector<UINT> notices;     // every WM_COMMAND as MAKELONG(id, code), in order
     int pollTicks = 0;           // WM_TIMER 1025 ticks seen
     uint32_t pollIntervalAtFirstStart = 0;
 };
