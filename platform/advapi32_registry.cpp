@@ -15,6 +15,7 @@
 // assert); names that cannot be file names (a '/', a leading '.', control characters) and
 // texts that are not UTF-8 or hold control characters (ERROR_INVALID_PARAMETER).
 #include "platform/win32.h"
+#include "platform/posix_file.h"
 
 #include <algorithm>
 #include <cassert>
@@ -275,33 +276,8 @@ LSTATUS writeWhole(const std::string &path, const std::string &text)
     if (!makeFolders(folder))
         return errorFrom(errno);
     std::string temporary = folder + "/." + path.substr(slash + 1) + ".XXXXXX";
-    int fd = mkstemp(temporary.data());
-    if (fd < 0)
-        return errorFrom(errno);
-    int error = 0;
-    for (size_t done = 0; done < text.size() && !error;) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno != EINTR)
-            error = errno;
-        else if (n > 0)
-            done += size_t(n);
-    }
-    if (!error && (fchmod(fd, 0644) != 0 || fsync(fd) != 0))
-        error = errno;
-    if (close(fd) != 0 && !error)
-        error = errno;
-    if (!error && rename(temporary.c_str(), path.c_str()) != 0)
-        error = errno;
-    if (error) {
-        unlink(temporary.c_str());
-        return errorFrom(error);
-    }
-    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
-    return ERROR_SUCCESS;
+    int error = replaceFileWhole(path, temporary, text, 0644);
+    return error ? errorFrom(error) : ERROR_SUCCESS;
 }
 
 bool readFile(const std::string &path, std::string *text)

@@ -14,6 +14,7 @@
 // Not supported: relative file names (Windows looks in its own folder), win.ini (a NULL file
 // name), the IniFileMapping registry redirection, multibyte code pages, Unicode files.
 #include "platform/win32.h"
+#include "platform/posix_file.h"
 
 #include <cassert>
 #include <cerrno>
@@ -161,22 +162,6 @@ DWORD errorOf(int error)
     }
 }
 
-bool writeAll(int fd, const std::string &content)
-{
-    for (size_t done = 0; done < content.size();) {
-        ssize_t put = write(fd, content.data() + done, content.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            if (put == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        done += size_t(put);
-    }
-    return true;
-}
-
 // Replaces the file with content, or leaves it as it was: the new text goes to a temporary
 // file in the same folder, reaches the disk, and takes the old one's place in one rename.
 bool replaceFile(const char *path, const std::string &content)
@@ -192,12 +177,6 @@ bool replaceFile(const char *path, const std::string &content)
         }
         exists = stat(target.c_str(), &info) == 0;
     }
-    std::string temporary = target + ".XXXXXX";
-    int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        SetLastError(errorOf(errno));
-        return false;
-    }
     mode_t mode;
     if (exists) {
         mode = info.st_mode & 07777;
@@ -206,24 +185,9 @@ bool replaceFile(const char *path, const std::string &content)
         umask(mask);
         mode = 0666 & ~mask;
     }
-    int error = 0;
-    if (fchmod(fd, mode) != 0 || !writeAll(fd, content) || fsync(fd) != 0)
-        error = errno;
-    if (close(fd) != 0 && !error)
-        error = errno;
-    if (!error && rename(temporary.c_str(), target.c_str()) != 0)
-        error = errno;
-    if (error) {
-        unlink(temporary.c_str());
+    if (int error = replaceFileWhole(target, target + ".XXXXXX", content, mode)) {
         SetLastError(errorOf(error));
         return false;
-    }
-    // The rename itself must reach the disk too.
-    std::string folder = target.substr(0, target.rfind('/') + 1);
-    int dir = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
     }
     return true;
 }

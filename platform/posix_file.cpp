@@ -1,0 +1,54 @@
+#include "platform/posix_file.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool writeAll(int fd, const std::string &content)
+{
+    for (size_t done = 0; done < content.size();) {
+        ssize_t put = write(fd, content.data() + done, content.size() - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        done += size_t(put);
+    }
+    return true;
+}
+
+} // namespace
+
+int replaceFileWhole(const std::string &target, std::string temporaryTemplate, const std::string &content,
+                     mode_t mode)
+{
+    int fd = mkostemp(temporaryTemplate.data(), O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    int error = 0;
+    if (fchmod(fd, mode) != 0 || !writeAll(fd, content) || fsync(fd) != 0)
+        error = errno;
+    if (close(fd) != 0 && !error)
+        error = errno;
+    if (!error && rename(temporaryTemplate.c_str(), target.c_str()) != 0)
+        error = errno;
+    if (error) {
+        unlink(temporaryTemplate.c_str());
+        return error;
+    }
+    // The rename itself must reach the disk too.
+    std::string folder = target.substr(0, target.rfind('/') + 1);
+    int dir = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return 0;
+}
