@@ -150,6 +150,13 @@ LRESULT buttonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     return 0;
 }
 
+// Windows: an edit announces a new text twice, before and after showing it.
+void notifyTextChanged(HWND window)
+{
+    layerCommandParent(window, EN_UPDATE);
+    layerCommandParent(window, EN_CHANGE);
+}
+
 LRESULT editProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto *edit = static_cast<QLineEdit *>(window->widget);
@@ -157,8 +164,7 @@ LRESULT editProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SETTEXT:
         edit->setText(fromAnsi(lParam));
         edit->setCursorPosition(0);
-        layerCommandParent(window, EN_UPDATE);
-        layerCommandParent(window, EN_CHANGE);
+        notifyTextChanged(window);
         return TRUE;
     case WM_GETTEXT:
     case WM_GETTEXTLENGTH:
@@ -247,10 +253,7 @@ QWidget *createEdit(HWND window, QWidget *parent, const QString &text)
         static DigitsOnly *digitsOnly = new DigitsOnly(qApp);
         edit->installEventFilter(digitsOnly);
     }
-    QObject::connect(edit, &QLineEdit::textEdited, edit, [window] {
-        layerCommandParent(window, EN_UPDATE);
-        layerCommandParent(window, EN_CHANGE);
-    });
+    QObject::connect(edit, &QLineEdit::textEdited, edit, [window] { notifyTextChanged(window); });
     return edit;
 }
 

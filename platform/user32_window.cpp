@@ -96,7 +96,6 @@ void showIcon(HWND window, HICON icon)
     window->widget->setWindowIcon(image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image)));
 }
 
-
 // Windows: an edit tells its parent when it gains and loses the focus, from inside the call
 // that moves it.
 void moveFocus(HWND window)
