@@ -2,26 +2,32 @@
 //
 // Supports: Shell_NotifyIconA with NIM_ADD, NIM_MODIFY, NIM_DELETE; NOTIFYICONDATAA of the
 // V1, V2 and V3 sizes (the V1 tip holds 63 characters); NIF_MESSAGE, NIF_ICON, NIF_TIP. Each
-// (hWnd, uID) is one Qt tray icon (StatusNotifierItem over D-Bus where a host is registered,
-// XEmbed otherwise) with a copy of the icon's picture, as the shell keeps its own copy, and
-// the tip with its line breaks. Call-backs are posted to the owner: a double click (or, where
-// the host reports only single activations, an activation) as WM_LBUTTONDBLCLK; the host's
-// context menu holds one item, "Quit", which posts WM_RBUTTONDBLCLK. When the tray host goes
-// away and comes back, the icons are shown again (by Qt for StatusNotifierItem, here for
-// XEmbed), without "TaskbarCreated".
+// (hWnd, uID) is one lamp with a copy of the icon's picture, as the shell keeps its own copy,
+// and the tip with its line breaks. Where the session bus has a StatusNotifierItem host the
+// lamp is a D-Bus item of our own (shell32_tray_sni.cpp); otherwise, where the X display has
+// an XEmbed tray, a Qt tray icon. Only the part that changed (picture or tip) is sent again.
+// Call-backs are posted to the owner: a double click as WM_LBUTTONDBLCLK, and so is a
+// StatusNotifierItem activation, once per double-click time (such hosts report a double click
+// as two activations); the lamp's menu holds "Show/Hide window", which acts as the double
+// click (menu-only hosts have nothing else), and "Quit", which posts WM_RBUTTONDBLCLK.
+// Hosts that come, go or restart are followed without "TaskbarCreated".
 // Without a graphical tray, and with standard output a terminal, the icons are drawn there as
-// one line of coloured lamps, rewritten in place when one changes.
+// one line of coloured lamps, rewritten in place when one changes. With neither, a window
+// whose lamps have no host is never left hidden: hiding it minimises it, a hidden one is
+// brought back minimised when its lamps arrive, and org.freedesktop.Notifications says once
+// that no notification area was found.
 // Not supported: NIM_SETFOCUS, NIM_SETVERSION, NIF_STATE, NIF_INFO balloons, NIF_GUID (debug
 // builds abort); other record sizes fail as on Windows.
 #include "platform/gdi_objects.h"
 #include "platform/layer_qt.h"
 #include "platform/layer_testing.h"
+#include "platform/shell32_tray.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QPixmap>
 #include <QSystemTrayIcon>
@@ -41,6 +47,9 @@ constexpr DWORD kRecordSizeV1 = offsetof(NOTIFYICONDATAA, szTip) + 64;
 constexpr DWORD kRecordSizeV2 = offsetof(NOTIFYICONDATAA, guidItem);
 constexpr UINT kSupportedFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 constexpr int kHostPollMs = 2000;
+// How long lamps may wait for a host before their hidden window is brought back: a panel
+// that restarts, or starts beside the program at log-on, is there well within it.
+constexpr int kHostGraceMs = 5000;
 
 struct TrayItem {
     HWND owner;
@@ -50,19 +59,29 @@ struct TrayItem {
     std::string tip;
     QRgb upper;               // dominant colours of the picture's halves, for the console
     QRgb lower;
-    QSystemTrayIcon *qtIcon;  // null until a graphical tray hosts the item
+    QSystemTrayIcon *qtIcon;  // the item in an XEmbed tray
     QMenu *menu;
+    SniItem *sni;             // the item on a StatusNotifierItem host
 };
 
-enum class Host { Unknown, Console, Graphical };
+// What shows the lamps: no host (the console, where standard output is a terminal), an
+// XEmbed tray on the display, or a StatusNotifierItem host on the session bus.
+enum class Host { Unknown, None, XEmbed, Sni };
+
+// What changed of a lamp.
+constexpr int kPicture = 1;
+constexpr int kTip = 2;
 
 struct TrayArea {
     std::vector<TrayItem> items;
     std::vector<TrayCall> *recording = nullptr;
     Host host = Host::Unknown;
-    bool singleActivations = false; // a StatusNotifierItem host: no double clicks
     std::string consoleLine;        // what the terminal shows now
     QObject *watcher = nullptr;
+    QElapsedTimer lastActivation;   // the last activation that counted as a double click
+    HWND hiddenOwner = nullptr;     // the window last hidden while it owned no lamp
+    QTimer *recall = nullptr;       // brings it back when no host comes in time
+    bool noticeSent = false;        // "no notification area" was said
 };
 
 // Reachable for the whole run, like the Qt application it lives in.
@@ -92,10 +111,8 @@ void postCallback(HWND owner, UINT id, LPARAM mouseMessage)
 
 void activated(HWND owner, UINT id, QSystemTrayIcon::ActivationReason reason)
 {
-    // XEmbed reports a double click as a press (Trigger) and then DoubleClick; a
-    // StatusNotifierItem host only ever sends Activate (Trigger).
-    if (reason == QSystemTrayIcon::DoubleClick ||
-        (reason == QSystemTrayIcon::Trigger && area().singleActivations))
+    // XEmbed reports a double click as a press (Trigger) and then DoubleClick.
+    if (reason == QSystemTrayIcon::DoubleClick)
         postCallback(owner, id, WM_LBUTTONDBLCLK);
 }
 
@@ -112,46 +129,50 @@ QIcon trayPicture(const TrayItem &item)
     return QIcon(empty);
 }
 
-void showGraphical(TrayItem *item)
+void showInXEmbed(TrayItem *item, int changed)
 {
     if (!item->qtIcon) {
         const HWND owner = item->owner;
         const UINT id = item->id;
         item->qtIcon = new QSystemTrayIcon();
-        item->menu = new QMenu();
-        QAction *quit = item->menu->addAction(QStringLiteral("Quit"));
-        QObject::connect(quit, &QAction::triggered, item->qtIcon,
-                         [owner, id] { postCallback(owner, id, WM_RBUTTONDBLCLK); });
+        item->menu = layerTrayMenu(owner, id);
         QObject::connect(item->qtIcon, &QSystemTrayIcon::activated, item->qtIcon,
                          [owner, id](QSystemTrayIcon::ActivationReason reason) {
                              activated(owner, id, reason);
                          });
         item->qtIcon->setContextMenu(item->menu);
+        changed = kPicture | kTip;
     }
-    item->qtIcon->setIcon(trayPicture(*item));
-    item->qtIcon->setToolTip(QString::fromLocal8Bit(item->tip.c_str()));
+    if (changed & kPicture)
+        item->qtIcon->setIcon(trayPicture(*item));
+    if (changed & kTip)
+        item->qtIcon->setToolTip(QString::fromLocal8Bit(item->tip.c_str()));
     item->qtIcon->setVisible(true);
+}
+
+void showGraphical(TrayItem *item, int changed)
+{
+    if (area().host == Host::XEmbed) {
+        showInXEmbed(item, changed);
+    } else if (!item->sni) {
+        item->sni = sniCreate(item->owner, item->id, item->picture, item->tip);
+    } else {
+        if (changed & kPicture)
+            sniSetPicture(item->sni, item->picture);
+        if (changed & kTip)
+            sniSetTip(item->sni, item->tip);
+    }
 }
 
 void hideGraphical(TrayItem *item)
 {
     delete item->qtIcon;
     delete item->menu;
+    if (item->sni)
+        sniDestroy(item->sni);
     item->qtIcon = nullptr;
     item->menu = nullptr;
-}
-
-// Qt's own choice between StatusNotifierItem and XEmbed, made once per process.
-bool statusNotifierHostRegistered()
-{
-    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
-        return false;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    const QString service = QStringLiteral("org.kde.StatusNotifierWatcher");
-    if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(service))
-        return false;
-    QDBusInterface watcher(service, QStringLiteral("/StatusNotifierWatcher"), service, bus);
-    return watcher.property("IsStatusNotifierHostRegistered").toBool();
+    item->sni = nullptr;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -263,45 +284,134 @@ void clearConsole()
 // ---------------------------------------------------------------------------------------
 // The host: a graphical tray, or the console
 
-void showItem(TrayItem *item)
+bool offscreen()
 {
-    if (area().host == Host::Graphical)
-        showGraphical(item);
+    return QGuiApplication::platformName() == QLatin1String("offscreen");
+}
+
+// A StatusNotifierItem host first: Qt's own tray is asked only when there is none, so that it
+// settles on XEmbed (its choice of D-Bus is made once per process).
+Host findHost()
+{
+    if (offscreen())
+        return Host::None;
+    if (sniHostPresent())
+        return Host::Sni;
+    return QSystemTrayIcon::isSystemTrayAvailable() ? Host::XEmbed : Host::None;
+}
+
+// No host shows the lamps and no terminal either: a hidden window would be out of reach.
+bool strandsWindows()
+{
+    return area().host == Host::None && !offscreen() && !isatty(STDOUT_FILENO);
+}
+
+bool ownsLamps(HWND window)
+{
+    for (const TrayItem &item : area().items)
+        if (item.owner == window)
+            return true;
+    return false;
+}
+
+// Said once per run, where a notification daemon listens; nobody answering changes nothing.
+void noAreaNotice()
+{
+    TrayArea &a = area();
+    if (a.noticeSent)
+        return;
+    a.noticeSent = true;
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    notify << QCoreApplication::applicationName() << uint(0) << QString() << QCoreApplication::applicationName()
+           << QStringLiteral("No notification area was found. The window stays on the task bar; the lamps "
+                             "appear when a notification area starts.")
+           << QStringList() << QVariantMap() << int(-1);
+    QDBusConnection::sessionBus().call(notify, QDBus::NoBlock);
+}
+
+bool ownerStranded()
+{
+    const HWND window = area().hiddenOwner;
+    return window && strandsWindows() && ownsLamps(window) && IsWindow(window) && !IsWindowVisible(window);
+}
+
+// The window hidden before its lamps came (a start at log-on), or before their host went,
+// comes back minimised if no host shows them in time.
+void recallHiddenOwner()
+{
+    TrayArea &a = area();
+    if (!ownerStranded())
+        return;
+    if (!a.recall) {
+        a.recall = new QTimer();
+        a.recall->setSingleShot(true);
+        QObject::connect(a.recall, &QTimer::timeout, [] {
+            if (!ownerStranded())
+                return;
+            ShowWindow(area().hiddenOwner, SW_MINIMIZE);
+            area().hiddenOwner = nullptr;
+            noAreaNotice();
+        });
+    }
+    if (!a.recall->isActive())
+        a.recall->start(kHostGraceMs);
+}
+
+void showItem(TrayItem *item, int changed)
+{
+    if (area().host == Host::XEmbed || area().host == Host::Sni)
+        showGraphical(item, changed);
     else if (isatty(STDOUT_FILENO))
         drawConsole();
 }
 
-// The tray came or went: register every icon with the new one, or fall back to the console.
+// The tray came, went or restarted: the lamps move to the new host, or to the console.
 void hostChanged()
 {
     TrayArea &a = area();
-    const bool graphical = QSystemTrayIcon::isSystemTrayAvailable();
-    a.host = graphical ? Host::Graphical : Host::Console;
-    if (graphical) {
-        for (TrayItem &item : a.items) {
-            if (item.qtIcon)
+    const Host now = findHost();
+    if (now != a.host)
+        for (TrayItem &item : a.items)
+            hideGraphical(&item);
+    const Host was = a.host;
+    a.host = now;
+    for (TrayItem &item : a.items) {
+        if (now == Host::Sni && item.sni) {
+            sniRegister(item.sni); // with a watcher that may be new
+        } else if (now == Host::XEmbed && was == Host::XEmbed) {
+            // Qt docks its icons again only when they are shown anew.
+            if (item.qtIcon) {
                 item.qtIcon->setVisible(false);
-            showGraphical(&item);
+                item.qtIcon->setVisible(true);
+            }
+        } else if (now != Host::None) {
+            showGraphical(&item, kPicture | kTip);
         }
-        clearConsole();
-    } else if (isatty(STDOUT_FILENO)) {
-        drawConsole();
     }
+    if (now != Host::None)
+        clearConsole();
+    else if (isatty(STDOUT_FILENO))
+        drawConsole();
+    recallHiddenOwner();
 }
 
-// An XEmbed tray that appears after the icons were added, or goes away, shows only as a change
-// of isSystemTrayAvailable (Qt docks its icons again into a tray that restarts, but never into
-// one that was not there when they were shown). Over StatusNotifierItem Qt registers its items
-// again with a watcher that restarts, and the question would cost a bus connection each time.
+// A StatusNotifierItem host announces itself on the bus. An XEmbed tray that appears or goes
+// shows only as a change of isSystemTrayAvailable (Qt docks its icons again into a tray that
+// restarts, but never into one that was not there when they were shown), so it is asked
+// every two seconds while no StatusNotifierItem host is there.
 void watchHost()
 {
     TrayArea &a = area();
-    if (a.singleActivations || QGuiApplication::platformName() == QLatin1String("offscreen"))
+    if (offscreen())
         return;
+    sniWatchHost(hostChanged);
     a.watcher = new QObject();
     auto *poll = new QTimer(a.watcher);
     QObject::connect(poll, &QTimer::timeout, a.watcher, [] {
-        if (QSystemTrayIcon::isSystemTrayAvailable() != (area().host == Host::Graphical))
+        const Host host = area().host;
+        if (host != Host::Sni && QSystemTrayIcon::isSystemTrayAvailable() != (host == Host::XEmbed))
             hostChanged();
     });
     poll->start(kHostPollMs);
@@ -313,8 +423,7 @@ void ensureHost()
     if (a.host != Host::Unknown)
         return;
     layerApplication();
-    a.singleActivations = statusNotifierHostRegistered();
-    a.host = QSystemTrayIcon::isSystemTrayAvailable() ? Host::Graphical : Host::Console;
+    a.host = findHost();
     watchHost();
 }
 
@@ -332,17 +441,18 @@ std::string tipOf(const NOTIFYICONDATAA *data)
     return std::string(data->szTip, strnlen(data->szTip, room - 1));
 }
 
-// False when nothing the tray shows has changed.
-bool applyRecord(TrayItem *item, const NOTIFYICONDATAA *data)
+// What the tray shows that changed: kPicture, kTip, or 0.
+int applyRecord(TrayItem *item, const NOTIFYICONDATAA *data)
 {
-    bool changed = false;
+    int changed = 0;
     if (data->uFlags & NIF_MESSAGE)
         item->callbackMessage = data->uCallbackMessage;
-    if (data->uFlags & NIF_ICON)
-        changed |= takePicture(item, data->hIcon);
+    if ((data->uFlags & NIF_ICON) && takePicture(item, data->hIcon))
+        changed |= kPicture;
     if (data->uFlags & NIF_TIP) {
         std::string tip = tipOf(data);
-        changed |= tip != item->tip;
+        if (tip != item->tip)
+            changed |= kTip;
         item->tip = std::move(tip);
     }
     return changed;
@@ -358,7 +468,8 @@ BOOL addItem(const NOTIFYICONDATAA *data)
     item.upper = item.lower = qRgb(0, 0, 0);
     applyRecord(&item, data);
     area().items.push_back(item);
-    showItem(&area().items.back());
+    showItem(&area().items.back(), kPicture | kTip);
+    recallHiddenOwner();
     return TRUE;
 }
 
@@ -368,8 +479,8 @@ BOOL modifyItem(const NOTIFYICONDATAA *data)
     if (!item)
         return FALSE;
     // A lamp that looks as it did is not painted again.
-    if (applyRecord(item, data))
-        showItem(item);
+    if (int changed = applyRecord(item, data))
+        showItem(item, changed);
     return TRUE;
 }
 
@@ -380,7 +491,7 @@ BOOL deleteItem(const NOTIFYICONDATAA *data)
         if (it->owner == data->hWnd && it->id == data->uID) {
             hideGraphical(&*it);
             items.erase(it);
-            if (area().host == Host::Console && isatty(STDOUT_FILENO)) {
+            if (area().host == Host::None && isatty(STDOUT_FILENO)) {
                 if (items.empty())
                     clearConsole();
                 else
@@ -393,6 +504,51 @@ BOOL deleteItem(const NOTIFYICONDATAA *data)
 }
 
 } // namespace
+
+void layerTrayAct(HWND owner, UINT id, TrayAction action)
+{
+    switch (action) {
+    case TrayAction::Activate: {
+        QElapsedTimer &last = area().lastActivation;
+        if (last.isValid() && last.elapsed() < QApplication::doubleClickInterval())
+            return;
+        last.start();
+        postCallback(owner, id, WM_LBUTTONDBLCLK);
+        return;
+    }
+    case TrayAction::ShowHide:
+        postCallback(owner, id, WM_LBUTTONDBLCLK);
+        return;
+    case TrayAction::Quit:
+        postCallback(owner, id, WM_RBUTTONDBLCLK);
+        return;
+    }
+}
+
+const char *layerTrayCaption(TrayAction action)
+{
+    return action == TrayAction::Quit ? "Quit" : "Show/Hide window";
+}
+
+QMenu *layerTrayMenu(HWND owner, UINT id)
+{
+    auto *menu = new QMenu();
+    for (TrayAction action : {TrayAction::ShowHide, TrayAction::Quit}) {
+        QAction *entry = menu->addAction(QString::fromUtf8(layerTrayCaption(action)));
+        QObject::connect(entry, &QAction::triggered, menu, [owner, id, action] { layerTrayAct(owner, id, action); });
+    }
+    return menu;
+}
+
+bool layerTrayHidingWindow(HWND window)
+{
+    if (!ownsLamps(window) || !strandsWindows()) {
+        area().hiddenOwner = window;
+        return false;
+    }
+    noAreaNotice();
+    return true;
+}
 
 BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data)
 {
@@ -449,5 +605,5 @@ void layerTrayActivate(HWND owner, UINT id, int reason)
 
 void layerTrayChooseQuit(HWND owner, UINT id)
 {
-    postCallback(owner, id, WM_RBUTTONDBLCLK);
+    layerTrayAct(owner, id, TrayAction::Quit);
 }

@@ -16,6 +16,7 @@
 #include "platform/gdi_objects.h"
 #include "platform/layer_qt.h"
 #include "platform/layer_testing.h"
+#include "platform/shell32_tray.h"
 #include "platform/user32_window.h"
 
 #include <QApplication>
@@ -253,6 +254,9 @@ BOOL ShowWindow(HWND window, int command)
     QWidget *widget = record->widget;
     bool wasVisible = record->style & WS_VISIBLE;
     bool wasMinimized = isMinimized(record);
+    // Without a tray host a window reached through its lamps is kept on the task bar.
+    if (command == SW_HIDE && !record->parent && !record->ended && layerTrayHidingWindow(window))
+        command = SW_MINIMIZE;
     switch (command) {
     case SW_HIDE:
         record->style &= ~WS_VISIBLE;

@@ -13,94 +13,13 @@ for tool in Xvfb trayer xdotool xwininfo import convert dbus-daemon script; do
     command -v "$tool" > /dev/null || { echo "skipped: $tool is missing"; exit 77; }
 done
 
-program=$(realpath "$1")
-shots=${2:-}
-work=$(mktemp -d "${TMPDIR:-/tmp}/tallow-e2e.XXXXXX")
-pids=()
-failures=0
-
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    [[ -n ${TALLOW_KEEP_WORK:-} ]] && say "work folder kept: $work" || rm -rf "$work"
-}
-trap cleanup EXIT
-
-say() { printf '%s\n' "$*"; }
-check() { # check <description> <command...>
-    local what=$1
-    shift
-    if "$@"; then say "ok   $what"; else say "FAIL $what"; failures=$((failures + 1)); fi
-}
-
-# --- The machine: one disk, vda, mounted at / as C: (label SYSTEM); 8 GB of memory ----------
-machine=$work/machine
-mkdir -p "$machine/proc/self" "$machine/sys/block/vda" "$machine/dev/disk/by-label"
-echo "254:0" > "$machine/sys/block/vda/dev"
-echo 976773168 > "$machine/sys/block/vda/size"
-echo 0 > "$machine/sys/block/vda/removable"
-ln -s ../../vda "$machine/dev/disk/by-label/SYSTEM"
-echo "21 1 254:0 / / rw,relatime shared:1 - ext4 /dev/vda rw" > "$machine/proc/self/mountinfo"
-reads=1000
-writes=500
-
-stat=$machine/sys/block/vda/stat
-counters() { # the kernel's stat line, replaced whole so that no poll reads half of it
-    printf '%8d 0 %8d 0 %8d 0 %8d 0 0 0 0 0 0 0 0\n' "$reads" $((reads * 8)) "$writes" $((writes * 8)) \
-        > "$stat.$BASHPID"
-    mv "$stat.$BASHPID" "$stat"
-}
-memory() { # memory <available kB> of 8000000 kB
-    printf 'MemTotal:        8000000 kB\nMemFree:         1000000 kB\nMemAvailable:    %8d kB\nSwapTotal:       2000000 kB\nSwapFree:        2000000 kB\n' \
-        "$1" > "$machine/proc/meminfo.new"
-    mv "$machine/proc/meminfo.new" "$machine/proc/meminfo"
-}
-counters
-memory 5040000 # 37 % in use
-
-# Keeps the counters moving (reads, writes or both) from where they stand, until stopped.
-moving=
-move() {
-    stop_moving
-    (
-        set +e
-        read -r reads _ _ _ writes _ < "$stat"
-        while :; do
-            [[ $1 == *r* ]] && reads=$((reads + 3))
-            [[ $1 == *w* ]] && writes=$((writes + 2))
-            counters
-            sleep 0.02
-        done
-    ) &
-    moving=$!
-}
-stop_moving() {
-    if [[ -n $moving ]]; then kill "$moving" 2>/dev/null || true; wait "$moving" 2>/dev/null || true; fi
-    moving=
-}
-
-# --- The program in a folder of its own, with its settings beside it ---------------------
-mkdir -p "$work/app"
-cp "$program" "$work/app/TallowLAMP"
-printf '%s\r\n' '[GENERALOPTIONS]' 'AlternativeIcons=No' 'Pollinterval=100' 'Startwithosdelay=1' \
-    '[\\.\C:]' 'Enabled=Yes' '[RAM Usage]' 'Enabled=Yes' > "$work/app/TallowLAMP.ini"
-export TALLOWLAMP_SYSROOT=$machine
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+source "$(dirname "$0")/harness.bash" "$@"
 
 # --- Helpers for the X display -----------------------------------------------------------
 # The icon windows docked in the tray: "x y width height" each, in tray order.
 tray_icons() {
     xwininfo -root -tree 2>/dev/null | awk '/"TallowLAMP": \("TallowLAMP"/ {
         split($(NF-1), size, /[x+]/); split($NF, at, /\+/); print at[2], at[3], size[1], size[2] }'
-}
-wait_for() { # wait_for <seconds> <command...>
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.2
-    done
 }
 two_icons() { [[ $(tray_icons | wc -l) -eq 2 ]]; }
 # The commonest colour of an icon's square (the lamp's fill, or a meter's larger part), as
@@ -118,7 +37,6 @@ lamp_is() { # lamp_is <r,g,b> <x> <y> <w> <h>
 }
 lamp_becomes() { wait_for 5 lamp_is "$@" || { say "     (the lamp shows $(lamp_colour "${@:2}"))"; return 1; }; }
 no_icons() { [[ -z $(tray_icons) ]]; }
-not() { ! "$@"; }
 shot() { # shot <name>: the tray, four times as large, into the screenshot folder
     [[ -n $shots ]] || return 0
     mkdir -p "$shots"
@@ -191,11 +109,16 @@ check "the lamps leave with the tray" wait_for 5 no_icons
 start_tray
 check "and are back when it returns" wait_for 15 two_icons
 
-# "Quit" from a lamp's menu ends the program, and no lamp stays behind.
+# The menu: "Show/Hide window" acts as the double click; "Quit" ends the program, and no lamp
+# stays behind.
 read -r x y w h < <(tray_icons | head -1)
 xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 3
 sleep 0.5
 xdotool key Down Return
+check "\"Show/Hide window\" in a lamp's menu shows the dialog" wait_for 5 dialog_shown
+xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 3
+sleep 0.5
+xdotool key Down Down Return
 program_alive() { kill -0 "$program" 2>/dev/null; }
 check "\"Quit\" in a lamp's menu ends the program" wait_for 10 not program_alive
 program_alive && kill "$program"
@@ -257,9 +180,11 @@ if [[ -x $watcher_tool ]] && command -v dbus-send > /dev/null; then
     check "writing: red" wait_for 5 lit "$item" "ff ff 00 00"
     stop_moving
     check "idle: dark blue" wait_for 5 lit "$item" "ff 00 40 80"
-    # A panel activates an item with a single click: that is the double click here.
+    # A panel activates an item with a single click: that is the double click here, once per
+    # double-click time (a panel reports a double click as two activations).
     dbus-send --session --type=method_call --dest="$item" /StatusNotifierItem org.kde.StatusNotifierItem.Activate int32:0 int32:0
     check "an activation shows the dialog" wait_for 5 dialog_shown
+    sleep 0.6
     dbus-send --session --type=method_call --dest="$item" /StatusNotifierItem org.kde.StatusNotifierItem.Activate int32:0 int32:0
     check "a second one hides it" wait_for 5 not dialog_shown
     # The watcher restarts: the items register with the new one by themselves.
@@ -322,8 +247,4 @@ console_ended() { # the program ended with 0 and left the terminal's line empty
 }
 check "SIGTERM ends it with 0 and the console line is cleared" console_ended
 
-if ((failures)); then
-    say "$failures check(s) failed"
-    exit 1
-fi
-say "all checks passed"
+finish

@@ -3,10 +3,14 @@
 // the console tray drawn on a terminal.
 #include "platform/gdi_objects.h"
 #include "platform/layer_testing.h"
+#include "platform/shell32_tray.h"
 #include "res/resource.h"
 
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
 #include <QSystemTrayIcon>
 
 #include <cstring>
@@ -118,6 +122,7 @@ TEST(Shell32Tray, KeepsItsOwnCopyOfThePictureAndChangesOnlyWhatTheFlagsName)
 // The owner's side: a dialog that records the call-backs it receives.
 struct CallbackRun {
     std::vector<std::pair<WPARAM, LPARAM>> received;
+    std::vector<std::string> captions;
 };
 
 INT_PTR CALLBACK recordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -135,6 +140,18 @@ INT_PTR CALLBACK recordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         layerTrayActivate(dialog, 100, QSystemTrayIcon::Context);
         layerTrayActivate(dialog, 100, QSystemTrayIcon::DoubleClick);
         layerTrayChooseQuit(dialog, 100);
+        // A StatusNotifierItem host reports a double click as two activations: one toggle.
+        layerTrayAct(dialog, 100, TrayAction::Activate);
+        layerTrayAct(dialog, 100, TrayAction::Activate);
+        usleep(useconds_t(QApplication::doubleClickInterval() + 50) * 1000);
+        layerTrayAct(dialog, 100, TrayAction::Activate);
+        // The menu, in every host: the entry that acts as the double click, then "Quit".
+        QMenu *menu = layerTrayMenu(dialog, 100);
+        for (QAction *entry : menu->actions()) {
+            run->captions.push_back(entry->text().toStdString());
+            entry->trigger();
+        }
+        delete menu;
         // An icon without a call-back message calls nobody.
         NOTIFYICONDATAA silent = record(dialog, 101, nullptr, "silent");
         silent.uFlags = NIF_TIP;
@@ -162,8 +179,12 @@ TEST(Shell32Tray, MouseActionsArePostedToTheOwner)
     CallbackRun run;
     ASSERT_EQ(0, DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr, recordingProc,
                                  reinterpret_cast<LPARAM>(&run)));
-    const std::vector<std::pair<WPARAM, LPARAM>> expected = {{100, WM_LBUTTONDBLCLK}, {100, WM_RBUTTONDBLCLK}};
+    const std::vector<std::pair<WPARAM, LPARAM>> expected = {
+        {100, WM_LBUTTONDBLCLK}, {100, WM_RBUTTONDBLCLK},                         // XEmbed, "Quit"
+        {100, WM_LBUTTONDBLCLK}, {100, WM_LBUTTONDBLCLK},                         // two activations apart
+        {100, WM_LBUTTONDBLCLK}, {100, WM_RBUTTONDBLCLK}};                        // the menu's entries
     EXPECT_EQ(expected, run.received);
+    EXPECT_EQ((std::vector<std::string>{"Show/Hide window", "Quit"}), run.captions);
     EXPECT_EQ(0, layerTrayIconCount());
 }
 
@@ -259,3 +280,69 @@ TEST(Shell32Tray, WithoutAGraphicalTrayTheLampsAreDrawnOnTheTerminal)
 }
 
 } // namespace
+
+// Without a tray host and without a terminal, a window that owns lamps is never left hidden.
+struct StrandRun {
+    bool keptWhileItHasLamps = false;
+    bool hiddenWithoutLamps = false;
+    bool hiddenWithinTheGrace = false;
+    bool broughtBack = false;
+};
+
+INT_PTR CALLBACK strandingProc(HWND dialog, UINT message, WPARAM, LPARAM lParam)
+{
+    static StrandRun *run;
+    NOTIFYICONDATAA data = record(dialog, 100, nullptr, "lamp");
+    switch (message) {
+    case WM_INITDIALOG:
+        run = reinterpret_cast<StrandRun *>(lParam);
+        PostMessageA(dialog, WM_APP + 1, 0, 0);
+        return TRUE;
+    case WM_APP + 1:
+        Shell_NotifyIconA(NIM_ADD, &data);
+        ShowWindow(dialog, SW_HIDE); // "Hide": minimised instead
+        run->keptWhileItHasLamps = IsWindowVisible(dialog);
+        Shell_NotifyIconA(NIM_DELETE, &data);
+        ShowWindow(dialog, SW_HIDE); // no lamps, nothing lost: hidden as on Windows
+        run->hiddenWithoutLamps = !IsWindowVisible(dialog);
+        // Lamps come to the hidden window (a start at log-on); a host may still come.
+        Shell_NotifyIconA(NIM_ADD, &data);
+        run->hiddenWithinTheGrace = !IsWindowVisible(dialog);
+        SetTimer(dialog, 1, 6000, nullptr);
+        return TRUE;
+    case WM_TIMER:
+        KillTimer(dialog, 1);
+        run->broughtBack = IsWindowVisible(dialog);
+        Shell_NotifyIconA(NIM_DELETE, &data);
+        EndDialog(dialog, 0);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+TEST(Shell32Tray, WithoutAnyHostTheOwnerOfLampsIsNeverLeftHidden)
+{
+    NOTIFYICONDATAA probe = record(kOwner, 1, nullptr, "");
+    Shell_NotifyIconA(NIM_DELETE, &probe); // lets the tray find its host
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        GTEST_SKIP() << "THIS MACHINE DIFFERS: no display, windows are never shown";
+    if (sniHostPresent() || QSystemTrayIcon::isSystemTrayAvailable())
+        GTEST_SKIP() << "THIS MACHINE DIFFERS: a tray host is running, so nothing is stranded";
+    // Standard output no terminal (the console tray would show the lamps there).
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    StrandRun run;
+    const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
+                                           strandingProc, reinterpret_cast<LPARAM>(&run));
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    close(null);
+    ASSERT_EQ(0, result);
+    EXPECT_TRUE(run.keptWhileItHasLamps);
+    EXPECT_TRUE(run.hiddenWithoutLamps);
+    EXPECT_TRUE(run.hiddenWithinTheGrace);
+    EXPECT_TRUE(run.broughtBack);
+    EXPECT_EQ(0, layerTrayIconCount());
+}
