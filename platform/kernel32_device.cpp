@@ -1,9 +1,14 @@
 // KERNEL32 devices: CreateFileA on "\\.\PHYSICALDRIVEn" and "\\.\X:", DeviceIoControl with
 // IOCTL_DISK_PERFORMANCE, GetDriveTypeA.
-// A drive's handle is its sysfs stat file, opened anew each time (it exists exactly while
-// the device does); a drive without a block device (a network letter) opens its mount point
-// and has no counters. Of DISK_PERFORMANCE are filled: BytesRead, BytesWritten, ReadTime,
-// WriteTime, ReadCount, WriteCount, QueueDepth, QueryTime; the rest is 0.
+// A drive's handle is its sysfs stat file, kept open from one poll to the next: CreateFileA
+// hands out the kept descriptor and CloseHandle leaves it open. CreateFileA reads the file at
+// once, so a device that has gone (its sysfs file then fails the read) or a file that was
+// replaced or removed (a machine in a folder) is opened again by path, which fails while the
+// device is away and finds it again when it is back. A second handle on a device while the
+// first is open is an ordinary descriptor. A drive without a block device (a network letter)
+// opens its mount point and has no counters. Of DISK_PERFORMANCE are filled: BytesRead,
+// BytesWritten, ReadTime, WriteTime, ReadCount, WriteCount, QueueDepth, QueryTime; the rest
+// is 0.
 // Not supported (assert in debug builds): CreateFileA on any other path or with another
 // creation disposition, any other control code, overlapped I/O.
 #include "platform/kernel32_handle.h"
@@ -15,7 +20,12 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -50,6 +60,74 @@ HANDLE openDescriptor(const char *path, int flags)
     return handleFromFd(fd);
 }
 
+// A drive's counter file, open from one poll to the next.
+struct KeptCounters {
+    std::string path;
+    int fd = -1;
+    bool kernelFile = false; // sysfs: a read fails once the device has gone
+    bool handedOut = false;  // between CreateFileA and CloseHandle
+    ssize_t length = -1;     // of text, read by CreateFileA for DeviceIoControl; -1: none
+    char text[512];
+};
+
+// Letters A to Z, then the physical drives; the slot of each kept descriptor, or -1.
+std::vector<KeptCounters> kept;
+std::vector<int> keptSlotOfFd;
+
+KeptCounters *keptCounters(int fd)
+{
+    if (fd < 0 || size_t(fd) >= keptSlotOfFd.size() || keptSlotOfFd[fd] < 0)
+        return nullptr;
+    return &kept[keptSlotOfFd[fd]];
+}
+
+void forget(KeptCounters &counters)
+{
+    keptSlotOfFd[counters.fd] = -1;
+    close(counters.fd);
+    counters.fd = -1;
+    counters.length = -1;
+}
+
+// False when the file no longer stands for the device.
+bool readKept(KeptCounters &counters)
+{
+    struct stat file;
+    if (!counters.kernelFile && (fstat(counters.fd, &file) != 0 || file.st_nlink == 0))
+        return false;
+    counters.length = pread(counters.fd, counters.text, sizeof counters.text - 1, 0);
+    if (counters.length <= 0)
+        return false;
+    counters.text[counters.length] = 0;
+    return true;
+}
+
+HANDLE openCounters(size_t slot, const std::string &path)
+{
+    if (kept.size() <= slot)
+        kept.resize(slot + 1);
+    KeptCounters &counters = kept[slot];
+    if (counters.handedOut)
+        return openDescriptor(path.c_str(), O_RDONLY);
+    if (counters.fd >= 0 && (counters.path != path || !readKept(counters)))
+        forget(counters);
+    if (counters.fd < 0) {
+        HANDLE handle = openDescriptor(path.c_str(), O_RDONLY);
+        if (handle == INVALID_HANDLE_VALUE)
+            return handle;
+        counters.fd = fdFromHandle(handle);
+        counters.path = path;
+        struct statfs fs;
+        counters.kernelFile = fstatfs(counters.fd, &fs) == 0 && fs.f_type == SYSFS_MAGIC;
+        if (keptSlotOfFd.size() <= size_t(counters.fd))
+            keptSlotOfFd.resize(counters.fd + 1, -1);
+        keptSlotOfFd[counters.fd] = int(slot);
+    }
+    counters.handedOut = true;
+    SetLastError(ERROR_SUCCESS);
+    return handleFromFd(counters.fd);
+}
+
 // Windows counts time in 100 ns steps since 1601.
 LONGLONG systemTimeNow()
 {
@@ -59,6 +137,18 @@ LONGLONG systemTimeNow()
 }
 
 } // namespace
+
+int layerReleaseDevice(int fd)
+{
+    KeptCounters *counters = keptCounters(fd);
+    if (!counters)
+        return 0;
+    if (!counters->handedOut)
+        return -1;
+    counters->handedOut = false;
+    counters->length = -1;
+    return 1;
+}
 
 HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES attributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile)
@@ -77,7 +167,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
             SetLastError(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
-        return openDescriptor(machine.disks[number].statPath.c_str(), O_RDONLY);
+        return openCounters(26 + number, machine.disks[number].statPath);
     }
     char letter = hasPrefix(fileName, "\\\\.\\") ? driveLetterOf(fileName + 4) : 0;
     assert((letter && !fileName[6]) && "CreateFileA: only \\\\.\\PHYSICALDRIVEn and \\\\.\\X: are supported");
@@ -88,7 +178,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
     const MachineLetter &drive = machine.letters[letter - 'A'];
     if (drive.statPath.empty())
         return openDescriptor(drive.mountPoint.c_str(), O_PATH | O_DIRECTORY);
-    return openDescriptor(drive.statPath.c_str(), O_RDONLY);
+    return openCounters(letter - 'A', drive.statPath);
 }
 
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inSize, LPVOID outBuffer,
@@ -99,7 +189,8 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD 
     assert(!overlapped && "DeviceIoControl: no overlapped I/O");
     (void)overlapped;
     int fd = fdFromHandle(device);
-    if (fd < 0) {
+    KeptCounters *counters = keptCounters(fd);
+    if (fd < 0 || (counters && !counters->handedOut)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -114,8 +205,17 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD 
 
     // reads, merged reads, sectors read, ms reading, writes, merged writes, sectors written,
     // ms writing, in flight, ... (Documentation/block/stat.rst)
-    char text[512];
-    ssize_t got = pread(fd, text, sizeof text - 1, 0);
+    // The text CreateFileA has just read, or a new reading.
+    char reading[sizeof counters->text];
+    char *text = reading;
+    ssize_t got;
+    if (counters && counters->length > 0) {
+        text = counters->text;
+        got = counters->length;
+        counters->length = -1;
+    } else {
+        got = pread(fd, reading, sizeof reading - 1, 0);
+    }
     unsigned long long field[9] = {};
     int count = 0;
     if (got > 0) {

@@ -18,3 +18,8 @@ inline int fdFromHandle(HANDLE handle)
         return -1;
     return static_cast<int>(value / 4 - 1);
 }
+
+// CloseHandle on a drive's kept counter file (kernel32_device.cpp): 1 when the handle was open
+// and now is closed (the descriptor stays for the next poll), -1 when it was closed already,
+// 0 when the descriptor is no kept one.
+int layerReleaseDevice(int fd);

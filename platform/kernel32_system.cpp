@@ -20,7 +20,11 @@
 #include <ctime>
 #include <fcntl.h>
 #include <sched.h>
+#include <linux/magic.h>
+#include <string>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -139,6 +143,11 @@ BOOL CloseHandle(HANDLE handle)
     if (handle == currentProcess)
         return TRUE;
     int fd = fdFromHandle(handle);
+    if (int kept = layerReleaseDevice(fd)) {
+        if (kept < 0)
+            SetLastError(ERROR_INVALID_HANDLE);
+        return kept > 0;
+    }
     if (fd < 0 || close(fd) != 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -265,10 +274,10 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
 
 void Sleep(DWORD milliseconds)
 {
-    if (milliseconds == 0) {
-        sched_yield();
+    // Sleep(0) gives the rest of the time slice to another thread of the process: there is
+    // none, so it costs nothing here.
+    if (milliseconds == 0)
         return;
-    }
     timespec rest = {time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000L};
     while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
     }
@@ -289,23 +298,74 @@ char *_strlwr(char *text)
     return text;
 }
 
+namespace {
+
+// proc/meminfo stays open and is read again from its start: procfs makes the text anew at each
+// read. Both meters of a pass ask within microseconds of each other, so a procfs reading less
+// than a millisecond old serves again. A file standing in for it (a machine in a folder) is
+// read at every call, and opened anew once it has been replaced or removed.
+struct MeminfoFile {
+    std::string root; // TALLOWLAMP_SYSROOT it was opened under
+    int fd = -1;
+    bool procfs = false;
+    bool haveText = false;
+    timespec readAt = {};
+    char text[8192];
+};
+
+MeminfoFile meminfo;
+
+bool reopenMeminfo(const char *root)
+{
+    if (meminfo.fd >= 0)
+        close(meminfo.fd);
+    meminfo.root = root;
+    meminfo.haveText = false;
+    char path[4096];
+    meminfo.fd = sysrootPath(path, sizeof path, "proc/meminfo") ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    struct statfs fs;
+    meminfo.procfs = meminfo.fd >= 0 && fstatfs(meminfo.fd, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+    return meminfo.fd >= 0;
+}
+
+// The text of meminfo, or nullptr.
+const char *readMeminfo()
+{
+    const char *root = std::getenv("TALLOWLAMP_SYSROOT");
+    root = root ? root : "";
+    struct stat file;
+    bool stale = meminfo.fd < 0 || meminfo.root != root ||
+                 (!meminfo.procfs && (fstat(meminfo.fd, &file) != 0 || file.st_nlink == 0));
+    if (stale && !reopenMeminfo(root))
+        return nullptr;
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long long age = (now.tv_sec - meminfo.readAt.tv_sec) * 1000000000LL + (now.tv_nsec - meminfo.readAt.tv_nsec);
+    if (meminfo.procfs && meminfo.haveText && age >= 0 && age < 1000000)
+        return meminfo.text;
+    ssize_t got = pread(meminfo.fd, meminfo.text, sizeof meminfo.text - 1, 0);
+    if (got < 0) {
+        close(meminfo.fd);
+        meminfo.fd = -1;
+        return nullptr;
+    }
+    meminfo.text[got] = 0;
+    meminfo.readAt = now;
+    meminfo.haveText = true;
+    return meminfo.text;
+}
+
+} // namespace
+
 BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX buffer)
 {
     if (!buffer || buffer->dwLength != sizeof(MEMORYSTATUSEX)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    char path[4096];
-    char text[8192];
-    ssize_t total = 0;
-    int fd = sysrootPath(path, sizeof path, "proc/meminfo") ? open(path, O_RDONLY | O_CLOEXEC) : -1;
-    if (fd >= 0) {
-        ssize_t got;
-        while (total < ssize_t(sizeof text - 1) && (got = read(fd, text + total, sizeof text - 1 - total)) > 0)
-            total += got;
-        close(fd);
-    }
-    text[total] = 0;
+    const char *text = readMeminfo();
+    if (!text)
+        text = "";
     ULONGLONG memTotal = 0, memAvailable = 0, swapTotal = 0, swapFree = 0;
     if (!meminfoValue(text, "MemTotal", memTotal) || memTotal == 0) {
         SetLastError(ERROR_NOT_SUPPORTED);

@@ -232,8 +232,11 @@ BOOL GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax)
         SetLastError(kErrorInvalidWindowHandle);
         return -1;
     }
-    // A tick costs one wait and one look: no second look at Qt right after the wait.
-    for (bool pump = true; !peek(msg, window, filterMin, filterMax, true, pump); pump = false)
+    // Input that came while the last message was handled goes before a paint or a timer, so
+    // Qt is asked first when one of those is due. When nothing is, the wait delivers it: an
+    // idle tick costs one wait and one look, and no second look at Qt right after the wait.
+    bool pump = takeMessage(msg, window, filterMin, filterMax, false);
+    for (; !peek(msg, window, filterMin, filterMax, true, pump); pump = false)
         pumpQt(true, window);
     return msg->message != WM_QUIT;
 }
