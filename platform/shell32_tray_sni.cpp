@@ -16,6 +16,7 @@
 #include "platform/shell32_tray.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -24,10 +25,11 @@
 #include <QDBusObjectPath>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <QDir>
+#include <QFile>
 #include <QMenu>
+#include <QStandardPaths>
 #include <QtEndian>
-
-#include <vector>
 
 namespace {
 
@@ -195,6 +197,36 @@ SniPixmaps pixmapsOf(const QImage &picture)
     return {pixmap};
 }
 
+// Hosts of the indicator-application family (Ayatana, and Canonical's before it) draw icon
+// names only: there a picture is also a PNG file in the runtime folder, named by its content
+// and written once, so that a lamp's few looks cost one file each.
+bool hostTakesNamesOnly()
+{
+    QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
+    return bus && (bus->isServiceRegistered(QStringLiteral("org.ayatana.indicator.application")) ||
+                   bus->isServiceRegistered(QStringLiteral("com.canonical.indicator.application")));
+}
+
+QString pictureFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
+           QStringLiteral("/TallowLAMP-%1").arg(QCoreApplication::applicationPid());
+}
+
+QString pictureFile(const QImage &picture)
+{
+    if (picture.isNull())
+        return {};
+    const QImage image = picture.convertToFormat(QImage::Format_ARGB32);
+    const QByteArray digest = QCryptographicHash::hash(
+        QByteArrayView(image.constBits(), image.sizeInBytes()), QCryptographicHash::Md5);
+    const QString path = pictureFolder() + QLatin1Char('/') + QString::fromLatin1(digest.toHex()) +
+                         QStringLiteral(".png");
+    if (!QFile::exists(path) && (!QDir().mkpath(pictureFolder()) || !image.save(path, "PNG")))
+        return {};
+    return path;
+}
+
 // ---------------------------------------------------------------------------------------
 // The menu: the entry that acts as the double click, and "Quit"
 
@@ -294,7 +326,7 @@ class StatusNotifierItem : public QObject {
     Q_PROPERTY(QString Status READ status)
     Q_PROPERTY(int WindowId READ windowId)
     Q_PROPERTY(QString IconThemePath READ none)
-    Q_PROPERTY(QString IconName READ none)
+    Q_PROPERTY(QString IconName READ iconName)
     Q_PROPERTY(SniPixmaps IconPixmap READ iconPixmap)
     Q_PROPERTY(QString OverlayIconName READ none)
     Q_PROPERTY(SniPixmaps OverlayIconPixmap READ noPixmaps)
@@ -316,6 +348,7 @@ public:
     QString none() const { return {}; }
     SniPixmaps noPixmaps() const { return {}; }
     SniPixmaps iconPixmap() const { return pixmaps; }
+    QString iconName() const { return iconFile; }
     SniToolTip toolTip() const { return tip; }
     bool itemIsMenu() const { return false; }
     QDBusObjectPath menuPath() const { return QDBusObjectPath(QStringLiteral("/StatusNotifierItem/Menu")); }
@@ -323,6 +356,8 @@ public:
     HWND owner;
     UINT id;
     SniPixmaps pixmaps;
+    bool namesOnly = false;
+    QString iconFile; // for hosts that take names only
     SniToolTip tip;
     DBusMenu *menu = nullptr;
 
@@ -370,9 +405,18 @@ struct SniItem {
 
 namespace {
 
+int liveItems = 0;
+
 QDBusConnection busOf(const SniItem *item)
 {
     return QDBusConnection(item->name);
+}
+
+void setPicture(StatusNotifierItem *object, const QImage &picture)
+{
+    object->pixmaps = pixmapsOf(picture);
+    if (object->namesOnly)
+        object->iconFile = pictureFile(picture);
 }
 
 void setTip(StatusNotifierItem *object, const std::string &tip)
@@ -419,9 +463,11 @@ SniItem *sniCreate(HWND owner, UINT id, const QImage &picture, const std::string
     // A bus name of its own per item, as hosts expect: "org.kde.StatusNotifierItem-PID-N".
     static int created = 0;
     auto *item = new SniItem(owner, id);
+    ++liveItems;
     item->name = QStringLiteral("org.kde.StatusNotifierItem-%1-%2").arg(QCoreApplication::applicationPid()).arg(++created);
     StatusNotifierItem &object = item->object;
-    object.pixmaps = pixmapsOf(picture);
+    object.namesOnly = hostTakesNamesOnly();
+    setPicture(&object, picture);
     setTip(&object, tip);
     object.menu = new DBusMenu(owner, id);
     object.menu->setParent(&object);
@@ -443,7 +489,7 @@ void sniRegister(SniItem *item)
 
 void sniSetPicture(SniItem *item, const QImage &picture)
 {
-    item->object.pixmaps = pixmapsOf(picture);
+    setPicture(&item->object, picture);
     emit item->object.NewIcon();
 }
 
@@ -459,6 +505,9 @@ void sniDestroy(SniItem *item)
     busOf(item).unregisterObject(QStringLiteral("/StatusNotifierItem"), QDBusConnection::UnregisterTree);
     delete item;
     QDBusConnection::disconnectFromBus(name);
+    // The last lamp gone (the program ends, or stops monitoring): its picture files go too.
+    if (--liveItems == 0)
+        QDir(pictureFolder()).removeRecursively();
 }
 
 std::string sniService(const SniItem *item)
