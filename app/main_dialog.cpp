@@ -22,7 +22,8 @@ namespace {
 const char kTitle[] = "TallowLAMP V1.05 - (C) 2007-2026 the TallowLAMP developers";
 const char kCredits[] = "Disk lamps and memory meters for the notification area.\r\n"
                         "Written by the TallowLAMP developers.";
-const char kHelpUrl[] = "https://tallowlamp.org/documentation/TallowLAMP/index.html";
+// The help page ships beside the program.
+const char kHelpPage[] = "help.html";
 
 // Broadcast to every top-level window when the notification area is created anew.
 UINT taskbarCreatedMessage;
@@ -112,6 +113,14 @@ void listViewClicked(const NMITEMACTIVATE *click)
 void listViewItemChanged(HWND dialog, const NMLISTVIEW *change)
 {
     HWND list = change->hdr.hwndFrom;
+    if (SendMessageA(list, LVM_GETITEMSTATE, (WPARAM)change->iItem, LVIS_SELECTED) != LVIS_SELECTED) {
+        // Once no row is selected the unit controls must stop editing the last selected Unit.
+        if (unitCursor && !unitCursor->notListed && SendMessageA(list, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED) < 0) {
+            unitCursor = unitListTail(unitCursor);
+            refreshOptionControls(dialog, &unitCursor, &generalOptions);
+        }
+        return;
+    }
     char text[MAX_PATH] = "";
     LVITEMA item;
     std::memset(&item, 0, sizeof item);
@@ -120,8 +129,6 @@ void listViewItemChanged(HWND dialog, const NMLISTVIEW *change)
     item.pszText = text;
     item.cchTextMax = sizeof text;
     SendMessageA(list, LVM_GETITEMA, 0, (LPARAM)&item);
-    if (SendMessageA(list, LVM_GETITEMSTATE, (WPARAM)change->iItem, LVIS_SELECTED) != LVIS_SELECTED)
-        return;
     Unit *unit = unitListFindByPath(unitCursor, text);
     LRESULT stateImage = SendMessageA(list, LVM_GETITEMSTATE, (WPARAM)change->iItem, LVIS_STATEIMAGEMASK) >> 12;
     unit->enabled = stateImage == 1 ? 0 : 1;
@@ -134,6 +141,14 @@ void aboutBox(HWND dialog)
     char text[4096];
     std::snprintf(text, sizeof text, "TallowLAMP: Compiled: %s, %s\r\n\r\n%s", __TIME__, __DATE__, kCredits);
     MessageBoxA(dialog, text, "About TallowLAMP V1.05", MB_OK | MB_ICONINFORMATION);
+}
+
+void onlineHelp()
+{
+    char page[MAX_PATH];
+    std::memcpy(page, generalOptions.programFolder, MAX_PATH);
+    PathAppendA(page, kHelpPage);
+    ShellExecuteA(GetActiveWindow(), "open", page, NULL, NULL, SW_SHOW);
 }
 
 void shutdown(HWND dialog)
@@ -186,7 +201,7 @@ INT_PTR command(HWND dialog, int id, int code)
         generalOptions.windowVisible = 0;
         return 0;
     case IDC_ONLINE_HELP:
-        ShellExecuteA(GetActiveWindow(), "open", kHelpUrl, NULL, NULL, SW_SHOW);
+        onlineHelp();
         return 0;
     case IDC_SHOW_IN_TRAY:
     case IDC_PORT_OUTPUT:

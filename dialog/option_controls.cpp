@@ -5,6 +5,8 @@
 #include "persist/run_value.h"
 #include "res/resource.h"
 
+#include <cstdio>
+
 OptionControlsState optionControlsState;
 
 namespace {
@@ -35,6 +37,45 @@ int32_t clampSigned(int32_t value, int32_t low, int32_t high)
     return value < low ? low : value > high ? high : value;
 }
 
+// The controls of the selected Unit: usable only while a row is selected, so that nothing
+// the user sets there is kept by a placeholder, which no indicator shows and nothing saves.
+void enableUnitControls(HWND dialog, bool on)
+{
+    EnableWindow(GetDlgItem(dialog, IDC_SHOW_IN_TRAY), on);
+    EnableWindow(GetDlgItem(dialog, IDC_PORT_OUTPUT), on);
+    for (int bit = 0; bit < 8; ++bit) {
+        EnableWindow(GetDlgItem(dialog, kReadBitIds[bit]), on);
+        EnableWindow(GetDlgItem(dialog, kWriteBitIds[bit]), on);
+    }
+}
+
+const char *errorReason(LSTATUS error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED: return "access was denied";
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_FILE_NOT_FOUND: return "the place for it was not found";
+    case ERROR_DISK_FULL: return "the disk is full";
+    case ERROR_INSUFFICIENT_BUFFER: return "the program's path is too long";
+    }
+    return "the system refused it";
+}
+
+// "Start with os" follows the start entry: a change the system refused is undone and explained.
+void startWithOsChanged(HWND dialog, GeneralOptions *options)
+{
+    options->startWithOs = isChecked(dialog, IDC_START_WITH_OS);
+    LSTATUS error = setStartWithOs(options->startWithOs == 1);
+    if (error == ERROR_SUCCESS)
+        return;
+    options->startWithOs = !options->startWithOs;
+    check(dialog, IDC_START_WITH_OS, options->startWithOs);
+    char text[256];
+    std::snprintf(text, sizeof text, "The entry that starts TallowLAMP at log-on could not be %s: %s (error %ld).",
+                  options->startWithOs ? "removed" : "written", errorReason(error), (long)error);
+    MessageBoxA(dialog, text, "Start with os", MB_OK | MB_ICONEXCLAMATION);
+}
+
 } // namespace
 
 void refreshOptionControls(HWND dialog, Unit **shown, GeneralOptions *options)
@@ -44,6 +85,7 @@ void refreshOptionControls(HWND dialog, Unit **shown, GeneralOptions *options)
         buildUnitListView(dialog, GetDlgItem(dialog, IDC_UNIT_LIST), shown);
     }
     if (const Unit *unit = *shown) {
+        enableUnitControls(dialog, !unit->notListed);
         check(dialog, IDC_SHOW_IN_TRAY, unit->showInTray);
         check(dialog, IDC_PORT_OUTPUT, unit->portEnabled);
         for (int bit = 0; bit < 8; ++bit) {
@@ -91,8 +133,7 @@ void handleOptionCommand(HWND dialog, int id, int code, Unit **cursor, GeneralOp
         refreshOptionControls(dialog, cursor, options);
         break;
     case IDC_START_WITH_OS:
-        options->startWithOs = isChecked(dialog, id);
-        setStartWithOs(options->startWithOs == 1);
+        startWithOsChanged(dialog, options);
         break;
     case IDC_ALTERNATIVE_ICONS:
         options->alternativeIcons = isChecked(dialog, id);

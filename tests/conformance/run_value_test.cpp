@@ -72,14 +72,14 @@ protected:
 TEST_F(RunValue, TickClearTickLeavesOneValueNamingThisExecutable)
 {
     bool found = false;
-    setStartWithOs(TRUE);
+    EXPECT_EQ(ERROR_SUCCESS, setStartWithOs(TRUE));
     EXPECT_EQ(expectedCommand(), runValue(&found));
     EXPECT_TRUE(found);
 
     setStartWithOs(FALSE);
     runValue(&found);
     EXPECT_FALSE(found);
-    setStartWithOs(FALSE); // clearing what is not there changes nothing
+    EXPECT_EQ(ERROR_SUCCESS, setStartWithOs(FALSE)); // clearing what is not there changes nothing
     runValue(&found);
     EXPECT_FALSE(found);
 

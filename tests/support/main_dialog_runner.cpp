@@ -39,7 +39,10 @@ INT_PTR CALLBACK scriptedProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         if (wParam == IDC_START && currentRun->pollIntervalAtFirstStart == 0)
             currentRun->pollIntervalAtFirstStart = generalOptions.pollInterval;
     }
+    DWORD start = GetTickCount();
     INT_PTR result = mainDialogProc(dialog, message, wParam, lParam);
+    if (message == WM_DELAYED_START)
+        currentRun->msInDelayedStart += GetTickCount() - start;
     if (message == WM_INITDIALOG)
         SetTimer(dialog, kStepTimer, stepInterval, NULL);
     return result;
@@ -75,9 +78,11 @@ void resetProgramState()
     trayState = {};
 }
 
-DialogRun runMainDialog(const std::string &settingsText, const std::vector<DialogStep> &steps, UINT stepIntervalMs)
+DialogRun runMainDialog(const std::string &settingsText, const std::vector<DialogStep> &steps, UINT stepIntervalMs,
+                        bool launchedAtStartup)
 {
     resetProgramState();
+    LaunchedAtStartup = launchedAtStartup;
     std::string path = settingsPathBesideExecutable();
     std::remove(path.c_str());
     if (!settingsText.empty()) {

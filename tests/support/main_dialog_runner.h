@@ -17,6 +17,7 @@ struct DialogRun {
     std::vector<UINT> notices;     // every WM_COMMAND as MAKELONG(id, code), in order
     int pollTicks = 0;           // WM_TIMER 1025 ticks seen
     uint32_t pollIntervalAtFirstStart = 0;
+    DWORD msInDelayedStart = 0;  // spent handling the delayed-start message
 };
 
 // The settings file the program reads beside the running executable.
@@ -27,6 +28,6 @@ void resetProgramState();
 
 // Writes the settings file (or removes it for an empty text), runs the dialog and the steps
 // and returns when the dialog has ended. A step may end the dialog itself; after the last
-// step the runner closes it with WM_CLOSE.
+// step the runner closes it with WM_CLOSE. launchedAtStartup stands for the start-up switch.
 DialogRun runMainDialog(const std::string &settingsText, const std::vector<DialogStep> &steps,
-                        UINT stepIntervalMs = 30);
+                        UINT stepIntervalMs = 30, bool launchedAtStartup = false);
