@@ -29,7 +29,7 @@ int readId(const unsigned char *&p, const unsigned char *end)
     }
     while (end - p >= 2 && word(p) != 0)
         p += 2;
-    p += 2;
+    p = end - p >= 2 ? p + 2 : end; // never past the header, even when the string runs to its end
     return -1;
 }
 
@@ -37,8 +37,13 @@ int readId(const unsigned char *&p, const unsigned char *end)
 
 ResourceData findResource(uint16_t type, uint16_t id)
 {
-    const unsigned char *p = programResources;
-    const unsigned char *end = programResources + programResourcesSize;
+    return findResourceIn(programResources, programResourcesSize, type, id);
+}
+
+ResourceData findResourceIn(const unsigned char *image, size_t size, uint16_t type, uint16_t id)
+{
+    const unsigned char *p = image;
+    const unsigned char *end = image + size;
     while (end - p >= 32) {
         uint32_t dataSize = dword(p);
         uint32_t headerSize = dword(p + 4);
@@ -49,7 +54,11 @@ ResourceData findResource(uint16_t type, uint16_t id)
         int entryName = readId(field, p + headerSize);
         if (entryType == type && entryName == id && dataSize > 0)
             return {p + headerSize, dataSize};
-        p += (headerSize + dataSize + 3) & ~size_t(3);
+        // Entries start on 4-byte boundaries; a last one may lack its padding.
+        size_t step = (size_t(headerSize) + dataSize + 3) & ~size_t(3);
+        if (step > size_t(end - p))
+            break;
+        p += step;
     }
     return {nullptr, 0};
 }

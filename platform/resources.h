@@ -18,3 +18,5 @@ struct ResourceData {
 
 // The resource of that type and identifier, or {nullptr, 0}.
 ResourceData findResource(uint16_t type, uint16_t id);
+// The same in any .res image of size bytes (the fuzz target's way in).
+ResourceData findResourceIn(const unsigned char *image, size_t size, uint16_t type, uint16_t id);
