@@ -187,6 +187,14 @@ if [[ -x $watcher_tool ]] && command -v dbus-send > /dev/null; then
     sleep 0.6
     dbus-send --session --type=method_call --dest="$item" /StatusNotifierItem org.kde.StatusNotifierItem.Activate int32:0 int32:0
     check "a second one hides it" wait_for 5 not dialog_shown
+    # A host without menus of its own asks the item to show its menu.
+    # (The dialog is hidden now: a window of the program on screen is that menu.)
+    popup_shown() { xdotool search --onlyvisible --class TallowLAMP > /dev/null 2>&1; }
+    dbus-send --session --type=method_call --dest="$item" /StatusNotifierItem org.kde.StatusNotifierItem.ContextMenu int32:20 int32:20
+    wait_for 5 popup_shown || true
+    sleep 0.3
+    xdotool key Down Return
+    check "the menu an item shows itself has \"Show/Hide window\"" wait_for 5 dialog_shown
     # The watcher restarts: the items register with the new one by themselves.
     kill "$watcher"
     wait "$watcher" 2> /dev/null || true

@@ -1,6 +1,7 @@
 // Shell_NotifyIconA on Linux: Windows' answers for the record and the identifiers, the
-// shell's own copy of the picture, the call-backs reaching the owner through its queue, and
-// the console tray drawn on a terminal.
+// shell's own copy of the picture, the call-backs reaching the owner through its queue (from
+// every kind of host, and the lamps' menu), the console tray drawn on a terminal, the owner
+// never left hidden without a host, and the D-Bus signals of StatusNotifierItem lamps.
 #include "platform/gdi_objects.h"
 #include "platform/layer_testing.h"
 #include "platform/shell32_tray.h"
@@ -12,13 +13,22 @@
 #include <QApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QThread>
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <functional>
 #include <poll.h>
 #include <pty.h>
+#include <sstream>
 #include <string>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -345,4 +355,145 @@ TEST(Shell32Tray, WithoutAnyHostTheOwnerOfLampsIsNeverLeftHidden)
     EXPECT_TRUE(run.hiddenWithinTheGrace);
     EXPECT_TRUE(run.broughtBack);
     EXPECT_EQ(0, layerTrayIconCount());
+}
+
+// The lamps as StatusNotifierItems, counted on a private session bus: only the part that
+// changed is sent, one signal for it, and a lamp shown as it was sends nothing. The tray picks
+// its host once per process, so the lamps live in a child of this test, on a bus of its own
+// with the stand-in watcher (sni_watcher, built beside this test); dbus-monitor counts.
+namespace {
+
+
+std::string folderOfThisTest()
+{
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0)
+        return ".";
+    path[length] = '\0';
+    std::string text(path);
+    return text.substr(0, text.rfind('/'));
+}
+
+// Starts program on the bus at address, its standard output into output (or nowhere).
+pid_t startOnBus(const std::string &address, const std::vector<std::string> &arguments, const std::string &output)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+        std::freopen(output.empty() ? "/dev/null" : output.c_str(), "w", stdout);
+        std::vector<char *> argv;
+        for (const std::string &argument : arguments)
+            argv.push_back(const_cast<char *>(argument.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return child;
+}
+
+std::string readAll(const std::string &path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool waitForText(const std::string &path, const std::string &text)
+{
+    for (int i = 0; i < 100; ++i) {
+        if (readAll(path).find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// The members of the item signals in the monitor's log, in order.
+std::vector<std::string> itemSignals(const std::string &log)
+{
+    std::vector<std::string> members;
+    std::istringstream lines(readAll(log));
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find("interface=org.kde.StatusNotifierItem; member=");
+        if (line.rfind("signal ", 0) == 0 && at != std::string::npos)
+            members.push_back(line.substr(line.find("member=", at) + 7));
+    }
+    return members;
+}
+
+// Lets the bus carry what the calls sent before the next step.
+void settle()
+{
+    for (int i = 0; i < 20; ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+}
+
+} // namespace
+
+// The child's side: one lamp through every kind of change, as the program makes them.
+TEST(TraySignals, DISABLED_LampChild)
+{
+    HICON red = solidIcon(qRgb(255, 0, 0)), green = solidIcon(qRgb(0, 255, 0));
+    NOTIFYICONDATAA data = record(kOwner, 100, red, "Drive: C:\nFree: 1 GB");
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_ADD, &data));
+    settle();
+    const std::vector<NOTIFYICONDATAA> steps = {
+        record(kOwner, 100, red, "Drive: C:\nFree: 1 GB"),   // as it was: nothing
+        record(kOwner, 100, red, "Drive: C:\nFree: 2 GB"),   // the tip
+        record(kOwner, 100, green, "Drive: C:\nFree: 2 GB"), // the picture
+        record(kOwner, 100, red, "Drive: C:\nFree: 3 GB"),   // both
+    };
+    for (NOTIFYICONDATAA step : steps) {
+        ASSERT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &step));
+        settle();
+    }
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data));
+    settle();
+    DestroyIcon(red);
+    DestroyIcon(green);
+}
+
+TEST(TraySignals, OneSignalForThePartThatChangedAndNoneForALampAsItWas)
+{
+    if (!std::getenv("DISPLAY"))
+        GTEST_SKIP() << "THIS MACHINE DIFFERS: no display, so no graphical tray (run under xvfb-run)";
+    char folder[] = "/tmp/tallow-signals.XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(folder));
+    const std::string work = folder;
+    FILE *daemon = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+    ASSERT_NE(nullptr, daemon);
+    char address[512] = {}, pid[32] = {};
+    const bool started = std::fgets(address, sizeof address, daemon) && std::fgets(pid, sizeof pid, daemon);
+    pclose(daemon);
+    ASSERT_TRUE(started) << "dbus-daemon did not start";
+    address[std::strcspn(address, "\n")] = '\0';
+    const pid_t bus = pid_t(std::atoi(pid));
+
+    const pid_t watcher = startOnBus(address, {folderOfThisTest() + "/sni_watcher"}, work + "/watcher.log");
+    const pid_t monitor = startOnBus(address, {"dbus-monitor", "--session", "type='signal',interface='org.kde.StatusNotifierItem'"},
+                                     work + "/monitor.log");
+    EXPECT_TRUE(waitForText(work + "/watcher.log", "watching")) << "the stand-in watcher did not start";
+    const pid_t lamps = startOnBus(address,
+                                   {"/proc/self/exe", "--gtest_filter=TraySignals.DISABLED_LampChild",
+                                    "--gtest_also_run_disabled_tests"},
+                                   work + "/child.log");
+    int status = -1;
+    waitpid(lamps, &status, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string registered = readAll(work + "/watcher.log");
+    const std::vector<std::string> seen = itemSignals(work + "/monitor.log");
+
+    for (pid_t child : {monitor, watcher, bus})
+        kill(child, SIGTERM);
+    waitpid(monitor, nullptr, 0);
+    waitpid(watcher, nullptr, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readAll(work + "/child.log");
+    std::system(("rm -rf " + work).c_str());
+
+    EXPECT_NE(std::string::npos, registered.find("registered org.kde.StatusNotifierItem-")) << registered;
+    EXPECT_EQ((std::vector<std::string>{"NewToolTip", "NewIcon", "NewIcon", "NewToolTip"}), seen);
 }
