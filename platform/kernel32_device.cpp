@@ -220,15 +220,20 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD 
     int count = 0;
     if (got > 0) {
         text[got] = 0;
-        char *p = text;
-        while (count < 9) {
-            char *end;
-            errno = 0;
-            unsigned long long value = std::strtoull(p, &end, 10);
-            if (end == p || errno)
+        for (const char *p = text; count < 9; ++count) {
+            while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+                ++p;
+            if (*p < '0' || *p > '9')
                 break;
-            field[count++] = value;
-            p = end;
+            unsigned long long value = 0;
+            for (; *p >= '0' && *p <= '9'; ++p) {
+                if (value > (~0ull - (*p - '0')) / 10)
+                    break; // more than 64 bits: no counter of the kernel's
+                value = value * 10 + (*p - '0');
+            }
+            if (*p >= '0' && *p <= '9')
+                break;
+            field[count] = value;
         }
     }
     if (count < 8) {

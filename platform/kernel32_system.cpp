@@ -11,16 +11,18 @@
 #include "platform/sysroot.h"
 #include "platform/win32.h"
 
+#include <algorithm>
 #include <cassert>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <sched.h>
+#include <iterator>
 #include <linux/magic.h>
+#include <sched.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -77,19 +79,6 @@ void appendArgument(char *&out, char *end, const char *argument, bool forceQuote
     }
     if (quote)
         put('"');
-}
-
-// A "Key:   12345 kB" figure of meminfo in bytes; found is left alone when the key is absent.
-bool meminfoValue(const char *text, const char *key, ULONGLONG &bytes)
-{
-    size_t length = std::strlen(key);
-    for (const char *line = text; line && *line; line = std::strchr(line, '\n'), line = line ? line + 1 : nullptr) {
-        if (std::strncmp(line, key, length) == 0 && line[length] == ':') {
-            bytes = std::strtoull(line + length + 1, nullptr, 10) * 1024;
-            return true;
-        }
-    }
-    return false;
 }
 
 } // namespace
@@ -304,23 +293,59 @@ namespace {
 // read. Both meters of a pass ask within microseconds of each other, so a procfs reading less
 // than a millisecond old serves again. A file standing in for it (a machine in a folder) is
 // read at every call, and opened anew once it has been replaced or removed.
+enum MeminfoFigure { MEM_TOTAL, MEM_FREE, MEM_AVAILABLE, BUFFERS, CACHED, SWAP_TOTAL, SWAP_FREE, FIGURES };
+
 struct MeminfoFile {
     std::string root; // TALLOWLAMP_SYSROOT it was opened under
     int fd = -1;
     bool procfs = false;
-    bool haveText = false;
+    bool haveReading = false;
     timespec readAt = {};
-    char text[8192];
+    ULONGLONG bytes[FIGURES] = {}; // 0 where the text has none
+    unsigned found = 0;            // a bit for each figure the text has
 };
 
 MeminfoFile meminfo;
+
+// The "Key:   12345 kB" figures in bytes, in one walk that ends at the last one wanted.
+void parseMeminfo(const char *text, size_t length)
+{
+    static const struct {
+        const char *key;
+        size_t length;
+    } keys[FIGURES] = {{"MemTotal", 8}, {"MemFree", 7}, {"MemAvailable", 12}, {"Buffers", 7},
+                       {"Cached", 6},   {"SwapTotal", 9}, {"SwapFree", 8}};
+    meminfo.found = 0;
+    std::fill(std::begin(meminfo.bytes), std::end(meminfo.bytes), 0);
+    const char *end = text + length;
+    for (const char *line = text; line < end && meminfo.found != (1u << FIGURES) - 1;) {
+        const char *next = static_cast<const char *>(std::memchr(line, '\n', size_t(end - line)));
+        next = next ? next + 1 : end;
+        for (int i = 0; i < FIGURES; ++i) {
+            size_t n = keys[i].length;
+            if (*line != *keys[i].key || size_t(next - line) <= n || line[n] != ':' ||
+                std::memcmp(line, keys[i].key, n) != 0)
+                continue;
+            const char *p = line + n + 1;
+            while (p < next && (*p == ' ' || *p == '\t'))
+                ++p;
+            ULONGLONG kilobytes = 0;
+            for (; p < next && *p >= '0' && *p <= '9'; ++p)
+                kilobytes = kilobytes * 10 + ULONGLONG(*p - '0');
+            meminfo.bytes[i] = kilobytes * 1024;
+            meminfo.found |= 1u << i;
+            break;
+        }
+        line = next;
+    }
+}
 
 bool reopenMeminfo(const char *root)
 {
     if (meminfo.fd >= 0)
         close(meminfo.fd);
     meminfo.root = root;
-    meminfo.haveText = false;
+    meminfo.haveReading = false;
     char path[4096];
     meminfo.fd = sysrootPath(path, sizeof path, "proc/meminfo") ? open(path, O_RDONLY | O_CLOEXEC) : -1;
     struct statfs fs;
@@ -328,8 +353,8 @@ bool reopenMeminfo(const char *root)
     return meminfo.fd >= 0;
 }
 
-// The text of meminfo, or nullptr.
-const char *readMeminfo()
+// Fills meminfo's figures from a reading; false when there is none.
+bool readMeminfo()
 {
     const char *root = std::getenv("TALLOWLAMP_SYSROOT");
     root = root ? root : "";
@@ -337,22 +362,23 @@ const char *readMeminfo()
     bool stale = meminfo.fd < 0 || meminfo.root != root ||
                  (!meminfo.procfs && (fstat(meminfo.fd, &file) != 0 || file.st_nlink == 0));
     if (stale && !reopenMeminfo(root))
-        return nullptr;
+        return false;
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     long long age = (now.tv_sec - meminfo.readAt.tv_sec) * 1000000000LL + (now.tv_nsec - meminfo.readAt.tv_nsec);
-    if (meminfo.procfs && meminfo.haveText && age >= 0 && age < 1000000)
-        return meminfo.text;
-    ssize_t got = pread(meminfo.fd, meminfo.text, sizeof meminfo.text - 1, 0);
+    if (meminfo.procfs && meminfo.haveReading && age >= 0 && age < 1000000)
+        return true;
+    char text[8192];
+    ssize_t got = pread(meminfo.fd, text, sizeof text, 0);
     if (got < 0) {
         close(meminfo.fd);
         meminfo.fd = -1;
-        return nullptr;
+        return false;
     }
-    meminfo.text[got] = 0;
+    parseMeminfo(text, size_t(got));
     meminfo.readAt = now;
-    meminfo.haveText = true;
-    return meminfo.text;
+    meminfo.haveReading = true;
+    return true;
 }
 
 } // namespace
@@ -363,24 +389,17 @@ BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX buffer)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const char *text = readMeminfo();
-    if (!text)
-        text = "";
-    ULONGLONG memTotal = 0, memAvailable = 0, swapTotal = 0, swapFree = 0;
-    if (!meminfoValue(text, "MemTotal", memTotal) || memTotal == 0) {
+    auto has = [](MeminfoFigure figure) { return (meminfo.found >> figure) & 1; };
+    if (!readMeminfo() || !has(MEM_TOTAL) || meminfo.bytes[MEM_TOTAL] == 0) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return FALSE;
     }
-    if (!meminfoValue(text, "MemAvailable", memAvailable)) {
-        // Kernels before 3.14: what is free or only caches files.
-        ULONGLONG memFree = 0, buffers = 0, cached = 0;
-        meminfoValue(text, "MemFree", memFree);
-        meminfoValue(text, "Buffers", buffers);
-        meminfoValue(text, "Cached", cached);
-        memAvailable = memFree + buffers + cached;
-    }
-    meminfoValue(text, "SwapTotal", swapTotal);
-    meminfoValue(text, "SwapFree", swapFree);
+    const ULONGLONG *bytes = meminfo.bytes;
+    ULONGLONG memTotal = bytes[MEM_TOTAL];
+    // Kernels before 3.14 have no MemAvailable: what is free or only caches files.
+    ULONGLONG memAvailable = has(MEM_AVAILABLE) ? bytes[MEM_AVAILABLE]
+                                                : bytes[MEM_FREE] + bytes[BUFFERS] + bytes[CACHED];
+    ULONGLONG swapTotal = bytes[SWAP_TOTAL], swapFree = bytes[SWAP_FREE];
     if (memAvailable > memTotal)
         memAvailable = memTotal;
 

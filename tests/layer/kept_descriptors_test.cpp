@@ -91,6 +91,20 @@ TEST(KeptDescriptors, PollsSeeEveryChangeUnplugAndReplugWithoutLosingDescriptors
     fixtureSetMemory(machine, 8000000, 2000000, 0, 0);
     EXPECT_EQ(memoryLoad(), 75u);
 
+    // A kernel before 3.14 has no MemAvailable: free, buffers and page cache count as available.
+    // SwapCached is not Cached; the last line needs no line end.
+    std::ofstream(machine.root + "/proc/meminfo.new")
+        << "MemTotal:\t8000000 kB\nMemFree:   1000000 kB\nBuffers:  500000 kB\nSwapCached: 3000000 kB\n"
+           "Cached:  500000 kB\nSwapTotal: 1000000 kB\nSwapFree: 250000 kB";
+    std::rename((machine.root + "/proc/meminfo.new").c_str(), (machine.root + "/proc/meminfo").c_str());
+    MEMORYSTATUSEX status = {};
+    status.dwLength = sizeof status;
+    ASSERT_TRUE(GlobalMemoryStatusEx(&status));
+    EXPECT_EQ(status.dwMemoryLoad, 75u);
+    EXPECT_EQ(status.ullAvailPhys, 2000000ull * 1024);
+    EXPECT_EQ(status.ullTotalPageFile, 9000000ull * 1024);
+    EXPECT_EQ(status.ullAvailPageFile, 2250000ull * 1024);
+
     // Another machine: its own files, though the paths within it are the same.
     FixtureMachine other;
     fixtureAddDisk(other, "sda", 8, 0);
