@@ -6,12 +6,13 @@
 //
 // Supports: the item's properties (Id "<application>-<uID>", so a desktop's per-item settings
 // tell the lamps apart across runs; Category Hardware; Status Active; the picture as
-// IconPixmap; the tip as ToolTip, its first line the title), Activate, ContextMenu and the
-// NewIcon and NewToolTip signals, one per change of that part; the menu as
-// com.canonical.dbusmenu (GetLayout, GetGroupProperties, GetProperty, Event, EventGroup,
-// AboutToShow, AboutToShowGroup) with the entry that acts as the double click and "Quit".
+// IconPixmap, and for hosts that draw names only also as a PNG file named by IconName; the
+// tip as ToolTip, its first line the title), Activate, ContextMenu and the NewIcon and
+// NewToolTip signals, one per change of that part; the menu as com.canonical.dbusmenu
+// (GetLayout, GetGroupProperties, GetProperty, Event, EventGroup, AboutToShow,
+// AboutToShowGroup) with the entry that acts as the double click and "Quit".
 // A watcher that restarts, or a host that registers later, is seen through the bus.
-// Not supported: attention and overlay icons, icon names, Scroll and SecondaryActivate
+// Not supported: attention and overlay icons, theme icon names, Scroll and SecondaryActivate
 // (accepted, ignored), menu changes (the menu never changes).
 #include "platform/shell32_tray.h"
 
