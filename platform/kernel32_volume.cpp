@@ -1,7 +1,8 @@
 // KERNEL32 volumes: GetVolumeInformationA and GetDiskFreeSpaceExA for drive letters.
 // The label comes from dev/disk/by-label, the file-system name from the mount table; sizes
-// from statvfs of the mount point. Root paths: "X:\" (GetVolumeInformationA, as Windows
-// requires the backslash), "X:", "X:\" or "\\.\X:\" (GetDiskFreeSpaceExA).
+// from statvfs of the mount point, which fails once the volume is unmounted (ERROR_NOT_READY).
+// Root paths: "X:\" (GetVolumeInformationA, as Windows requires the backslash), "X:", "X:\"
+// or "\\.\X:\" (GetDiskFreeSpaceExA).
 // Not supported (assert in debug builds): folders other than a drive's root, volume GUID
 // paths. The serial number is 0, the maximum component length 255.
 #include "platform/sysroot.h"
@@ -71,8 +72,11 @@ BOOL GetDiskFreeSpaceExA(LPCSTR directoryName, PULARGE_INTEGER freeBytesAvailabl
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
+    // Another file system at the mount point: the volume was unmounted since discovery, and
+    // this is the folder underneath.
     struct statvfs sizes;
-    if (statvfs(drive->mountPoint.c_str(), &sizes) != 0) {
+    if (statvfs(drive->mountPoint.c_str(), &sizes) != 0 ||
+        (drive->fileSystemIdKnown && sizes.f_fsid != drive->fileSystemId)) {
         SetLastError(ERROR_NOT_READY);
         return FALSE;
     }

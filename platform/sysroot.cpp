@@ -1,11 +1,15 @@
 // The machine table of the layer.
-// Supports: whole disks from sys/block (loop, ram, zram, dm-, md, sr, fd left out of the
-// physical drives); partitions as sys/block/<disk>/<partition>; mounts from
-// proc/self/mountinfo, matched to block devices by major:minor (or, for filesystems with an
-// anonymous device such as btrfs, by the /dev/<name> source); labels from dev/disk/by-label.
-// Not supported: device-mapper names in mount sources (/dev/mapper/x is found only by its
-// major:minor), more than 24 logical drives (the rest get no letter), mounts made after the
-// table was built.
+// Supports: block devices from sys/block in the kernel's name order (nvme2n1 before nvme10n1,
+// sdz before sdaa); partitions as sys/block/<disk>/<partition>; mounts from
+// proc/self/mountinfo, matched to block devices by major:minor, else by the mount source (for
+// file systems with an anonymous device, such as btrfs): /dev/mapper/<name> through each dm-N's
+// dm/name, any other /dev link through its target, /dev/<name> as it stands; labels from
+// dev/disk/by-label. Loop, ram, zram, nbd and zd devices, eMMC boot and rpmb areas and empty
+// disks (size 0, as a card reader without a card) are no drives at all; dm-, md, sr and fd
+// devices carry letters but are no physical drives.
+// Not supported: more than 24 logical drives (the rest get no letter), mounts made after the
+// table was built. An unmount is noticed only by the free-space query (the file-system id
+// kept here no longer matches).
 #include "platform/sysroot.h"
 
 #include "platform/layer_testing.h"
@@ -18,6 +22,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -26,6 +31,7 @@ struct BlockDevice {
     std::string name;
     std::string majorMinor; // "254:0", as in sys/block/<name>/dev and in mountinfo
     std::string statPath;
+    std::string mapperName; // a dm-N's device-mapper name, as in /dev/mapper
     bool removable;
 };
 
@@ -63,6 +69,58 @@ std::string firstLine(const std::string &path)
     return buffer;
 }
 
+// Names as the kernel numbers them: digit runs by value, and the letters that number sd, vd,
+// xvd and hd disks as a count too (sdz, then sdaa). Families keep their alphabetical order.
+size_t familyLength(const std::string &name)
+{
+    for (const char *lettered : {"xvd", "sd", "vd", "hd"})
+        if (name.compare(0, std::strlen(lettered), lettered) == 0)
+            return std::strlen(lettered);
+    size_t length = 0;
+    while (length < name.size() && std::isalpha(static_cast<unsigned char>(name[length])))
+        ++length;
+    return length;
+}
+
+// The end of the run of digits, or of letters, that starts at i; one character otherwise.
+size_t runEnd(const std::string &text, size_t i)
+{
+    auto kindOf = [](char c) {
+        unsigned char u = static_cast<unsigned char>(c);
+        return std::isdigit(u) ? 1 : std::isalpha(u) ? 2 : 0;
+    };
+    int kind = kindOf(text[i]);
+    if (!kind)
+        return i + 1;
+    while (i < text.size() && kindOf(text[i]) == kind)
+        ++i;
+    return i;
+}
+
+bool kernelNameLess(const std::string &a, const std::string &b)
+{
+    size_t i = familyLength(a), j = familyLength(b);
+    if (int order = a.compare(0, i, b, 0, j))
+        return order < 0;
+    while (i < a.size() && j < b.size()) {
+        size_t endA = runEnd(a, i), endB = runEnd(b, j);
+        bool digits = std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]));
+        bool letters = std::isalpha(static_cast<unsigned char>(a[i])) && std::isalpha(static_cast<unsigned char>(b[j]));
+        if (digits) { // by value
+            while (endA - i > 1 && a[i] == '0')
+                ++i;
+            while (endB - j > 1 && b[j] == '0')
+                ++j;
+        }
+        if ((digits || letters) && endA - i != endB - j)
+            return endA - i < endB - j; // a shorter number, or a shorter count in letters
+        if (int order = a.compare(i, endA - i, b, j, endB - j))
+            return order < 0;
+        i = endA, j = endB;
+    }
+    return a.size() - i < b.size() - j;
+}
+
 std::vector<std::string> folderEntries(const std::string &path)
 {
     std::vector<std::string> names;
@@ -72,7 +130,7 @@ std::vector<std::string> folderEntries(const std::string &path)
                 names.push_back(entry->d_name);
         closedir(dir);
     }
-    std::sort(names.begin(), names.end());
+    std::sort(names.begin(), names.end(), kernelNameLess);
     return names;
 }
 
@@ -81,9 +139,21 @@ bool startsWith(const std::string &text, const char *prefix)
     return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
+// Images (snaps' squashfs on loop), memory (ram, zram), network block devices, ZFS volumes
+// and an eMMC's boot and replay-protected areas: neither physical drives nor letters.
+bool isNoDrive(const std::string &name)
+{
+    for (const char *skipped : {"loop", "ram", "zram", "nbd", "zd"})
+        if (startsWith(name, skipped))
+            return true;
+    return startsWith(name, "mmcblk") &&
+           (name.find("boot") != std::string::npos || name.find("rpmb") != std::string::npos);
+}
+
+// Stacked (dm-, md), optical (sr) and floppy (fd) devices carry letters, not disk numbers.
 bool isWholeDiskName(const std::string &name)
 {
-    for (const char *skipped : {"loop", "ram", "zram", "dm-", "md", "sr", "fd"})
+    for (const char *skipped : {"dm-", "md", "sr", "fd"})
         if (startsWith(name, skipped))
             return false;
     return true;
@@ -104,16 +174,19 @@ std::vector<BlockDevice> readBlockDevices(const std::string &root, std::vector<M
     std::string block = root + "/sys/block/";
     for (const std::string &disk : folderEntries(block)) {
         std::string folder = block + disk + "/";
+        // An empty slot (a card reader without its card, a drive without a disc) has size 0.
+        if (isNoDrive(disk) || std::strtoull(firstLine(folder + "size").c_str(), nullptr, 10) == 0)
+            continue;
         bool removable = firstLine(folder + "removable") == "1";
-        devices.push_back({disk, firstLine(folder + "dev"), folder + "stat", removable});
+        devices.push_back({disk, firstLine(folder + "dev"), folder + "stat", firstLine(folder + "dm/name"), removable});
         if (isWholeDiskName(disk))
             disks.push_back({disk, folder + "stat"});
         for (const std::string &part : folderEntries(folder)) {
-            if (!startsWith(part, disk.c_str()))
+            if (!startsWith(part, disk.c_str()) || isNoDrive(part))
                 continue;
             std::string majorMinor = firstLine(folder + part + "/dev");
             if (!majorMinor.empty())
-                devices.push_back({part, majorMinor, folder + part + "/stat", removable});
+                devices.push_back({part, majorMinor, folder + part + "/stat", {}, removable});
         }
     }
     return devices;
@@ -204,18 +277,40 @@ std::vector<Mount> readMounts(const std::string &root)
     return mounts;
 }
 
-const BlockDevice *backingDevice(const std::vector<BlockDevice> &devices, const Mount &mount)
+const BlockDevice *deviceNamed(const std::vector<BlockDevice> &devices, const std::string &name)
+{
+    for (const BlockDevice &device : devices)
+        if (device.name == name)
+            return &device;
+    return nullptr;
+}
+
+// A mount's device by its major:minor; for an anonymous device (btrfs, also on LUKS or LVM)
+// by the source it was mounted from, which for a file system on several devices names one.
+const BlockDevice *backingDevice(const std::string &root, const std::vector<BlockDevice> &devices,
+                                 const Mount &mount)
 {
     for (const BlockDevice &device : devices)
         if (device.majorMinor == mount.majorMinor)
             return &device;
-    if (startsWith(mount.source, "/dev/")) {
-        std::string name = mount.source.substr(mount.source.rfind('/') + 1);
+    if (!startsWith(mount.source, "/dev/"))
+        return nullptr;
+    if (startsWith(mount.source, "/dev/mapper/")) {
+        std::string name = mount.source.substr(std::strlen("/dev/mapper/"));
         for (const BlockDevice &device : devices)
-            if (device.name == name)
+            if (!device.mapperName.empty() && device.mapperName == name)
                 return &device;
     }
-    return nullptr;
+    // udev's links (/dev/mapper/x, /dev/<vg>/<lv>, /dev/disk/by-uuid/y) end in the device's name.
+    char target[4096];
+    ssize_t length = readlink((root + mount.source).c_str(), target, sizeof target - 1);
+    if (length > 0) {
+        target[length] = 0;
+        const char *last = std::strrchr(target, '/');
+        if (const BlockDevice *device = deviceNamed(devices, last ? last + 1 : target))
+            return device;
+    }
+    return deviceNamed(devices, mount.source.substr(mount.source.rfind('/') + 1));
 }
 
 void buildMachine(const std::string &root, Machine &machine)
@@ -235,6 +330,12 @@ void buildMachine(const std::string &root, Machine &machine)
             letter.removable = device->removable;
             letter.cdrom = startsWith(device->name, "sr");
             letter.label = labelOf(root, device->name);
+            // Which file system is there now, so that the free-space query can tell it from
+            // the folder underneath once it is unmounted. Network mounts are left alone: a
+            // server that does not answer would hold discovery up.
+            struct statvfs sizes;
+            letter.fileSystemIdKnown = statvfs(letter.mountPoint.c_str(), &sizes) == 0;
+            letter.fileSystemId = letter.fileSystemIdKnown ? sizes.f_fsid : 0;
         }
     };
 
@@ -245,7 +346,7 @@ void buildMachine(const std::string &root, Machine &machine)
         if (mount.mountPoint == "/")
             rootMount = &mount; // the last one is the one in sight
     if (rootMount) {
-        const BlockDevice *device = backingDevice(devices, *rootMount);
+        const BlockDevice *device = backingDevice(root, devices, *rootMount);
         fill(machine.letters['C' - 'A'], *rootMount, device);
         lettered.push_back(device ? device->name : "net:" + rootMount->source);
     }
@@ -253,7 +354,7 @@ void buildMachine(const std::string &root, Machine &machine)
     for (const Mount &mount : mounts) {
         if (&mount == rootMount || mount.mountPoint == "/" || next > 'Z')
             continue;
-        const BlockDevice *device = backingDevice(devices, mount);
+        const BlockDevice *device = backingDevice(root, devices, mount);
         std::string key;
         if (device)
             key = device->name;

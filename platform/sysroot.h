@@ -11,7 +11,7 @@
 // TALLOWLAMP_SYSROOT (or nothing) followed by "/" and relative. False when it does not fit.
 bool sysrootPath(char *buffer, size_t size, const char *relative);
 
-// \\.\PHYSICALDRIVEn: the n-th whole disk among sys/block/* in name order.
+// \\.\PHYSICALDRIVEn: the n-th whole disk among sys/block/* in the kernel's name order.
 struct MachineDisk {
     std::string name;     // "vda"
     std::string statPath; // its sysfs counters
@@ -28,6 +28,8 @@ struct MachineLetter {
     std::string mountPoint;
     std::string fileSystem;
     std::string label;
+    bool fileSystemIdKnown;     // statvfs's f_fsid of the mount point at discovery
+    unsigned long fileSystemId; // (block devices only)
 };
 
 struct Machine {

@@ -1,5 +1,6 @@
 // Discovery, drive sampling and the meters on machines in a folder, and on the real machine.
 #include "tests/support/fixture_machine.h"
+#include "tests/support/machine_testing.h"
 #include "units/discovery.h"
 #include "units/drive_sampling.h"
 #include "units/load_meters.h"
@@ -19,45 +20,6 @@
 #include <vector>
 
 namespace {
-
-// Points the layer at a machine for the life of the test.
-struct UseMachine {
-    explicit UseMachine(const FixtureMachine &machine) { setenv("TALLOWLAMP_SYSROOT", machine.root.c_str(), 1); }
-    ~UseMachine() { unsetenv("TALLOWLAMP_SYSROOT"); }
-};
-
-struct DiscoveredList {
-    Unit *cursor = nullptr;
-    DiscoveredList() { discoverUnits(&cursor); }
-    ~DiscoveredList()
-    {
-        for (Unit *unit = unitListHead(cursor); unit;) {
-            Unit *next = unit->next;
-            std::free(unit);
-            unit = next;
-        }
-    }
-    Unit *find(const char *path) const
-    {
-        Unit *unit = unitListFindByPath(cursor, path);
-        return unit->next ? unit : nullptr;
-    }
-};
-
-std::string describe(const Unit *unit)
-{
-    char text[1024];
-    std::snprintf(text, sizeof text, "%d %s kind=%d listed=%d label=[%s] fs=[%s]", unit->unitId, unit->path,
-                  unit->kind, !unit->notListed, unit->volumeName, unit->fileSystem);
-    return text;
-}
-
-std::vector<std::string> describeList(Unit *cursor)
-{
-    std::vector<std::string> lines;
-    forEachUnitForward(cursor, [&](Unit *unit) { lines.push_back(describe(unit)); });
-    return lines;
-}
 
 // A workstation: a disk with no counters (gap), a USB stick, a CD, the system disk, a data
 // disk mounted twice, a network share and the pseudo filesystems that get no letter.

@@ -134,6 +134,11 @@ void fixtureSetMemory(FixtureMachine &machine, uint64_t memTotalKb, uint64_t mem
     writeText(fs::path(machine.root) / "proc/meminfo", text);
 }
 
+void fixtureWriteFile(FixtureMachine &machine, const std::string &relative, const std::string &text)
+{
+    writeText(fs::path(machine.root) / relative, text);
+}
+
 std::string fixtureFolder(FixtureMachine &machine, const std::string &name)
 {
     fs::path folder = fs::path(machine.root) / "mnt" / name;

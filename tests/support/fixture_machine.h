@@ -45,5 +45,8 @@ void fixtureAddLabel(FixtureMachine &machine, const std::string &label, const st
 void fixtureSetMemory(FixtureMachine &machine, uint64_t memTotalKb, uint64_t memAvailableKb, uint64_t swapTotalKb,
                       uint64_t swapFreeKb);
 
+// Any file of the machine, by its path relative to the root.
+void fixtureWriteFile(FixtureMachine &machine, const std::string &relative, const std::string &text);
+
 // A real folder inside the machine (outside its proc, sys and dev), for a mount point.
 std::string fixtureFolder(FixtureMachine &machine, const std::string &name);
