@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "dialog/option_controls.h"
 #include "dialog/unit_list_view.h"
+#include "indicators/hardware_outputs.h"
 #include "indicators/tray_icons.h"
 #include "persist/settings_file.h"
 #include "res/resource.h"
@@ -33,6 +34,7 @@ void startCommand(HWND dialog)
     KillTimer(dialog, TIMER_POLL);
     KillTimer(dialog, TIMER_LIST);
     removeUnitIcons(dialog, &unitCursor);
+    putOutKeyboardLed(VK_SCROLL);
     Sleep(0);
     SetDlgItemTextA(dialog, IDC_START, "Enable");
     if (!MonitoringOn) {
@@ -156,6 +158,7 @@ void shutdown(HWND dialog)
     KillTimer(dialog, TIMER_POLL);
     KillTimer(dialog, TIMER_LIST);
     removeAllTrayIcons(dialog, &unitCursor);
+    putOutKeyboardLed(VK_SCROLL);
     EndDialog(dialog, 0);
 }
 

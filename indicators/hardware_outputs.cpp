@@ -2,6 +2,7 @@
 #include "indicators/hardware_outputs.h"
 
 PortState portState;
+KeyboardLedState keyboardLedState;
 
 namespace {
 
@@ -73,4 +74,12 @@ void setKeyboardLed(int virtualKey, int wanted)
         return;
     keybd_event(BYTE(virtualKey), kScanCode, KEYEVENTF_EXTENDEDKEY, 0);
     keybd_event(BYTE(virtualKey), kScanCode, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP, 0);
+    keyboardLedState.litByProgram = wanted ? 1 : 0;
+}
+
+void putOutKeyboardLed(int virtualKey)
+{
+    if (keyboardLedState.litByProgram)
+        setKeyboardLed(virtualKey, 0);
+    keyboardLedState.litByProgram = 0;
 }

@@ -18,5 +18,16 @@ extern PortState portState;
 // Returns -1 when the port library cannot be loaded.
 int writePortActivity(const Unit *unit);
 
+// Whether the LED is lit because setKeyboardLed lit it (not the user).
+struct KeyboardLedState {
+    uint8_t litByProgram;
+};
+extern KeyboardLedState keyboardLedState;
+
 // Brings the key's toggle state (and so its LED) to the wanted state, 1 lit or 0 dark.
 void setKeyboardLed(int virtualKey, int wanted);
+
+// Puts out the LED if setKeyboardLed lit it, once the LED no longer shows activity (monitoring
+// stopped, the program ending, the option or single icon mode switched off); one the user lit
+// is left alone.
+void putOutKeyboardLed(int virtualKey);

@@ -266,6 +266,8 @@ int updateTrayIcons(HWND dialog, Unit **cursor, GeneralOptions *options)
     // flip the key off and on again whenever a Unit late in the walk had changed.
     if (ledDue && options->keyboardLed)
         setKeyboardLed(VK_SCROLL, combined != 0 ? 1 : 0);
+    else
+        putOutKeyboardLed(VK_SCROLL);
 
     Sleep(0);
     return 0;

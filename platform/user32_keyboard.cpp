@@ -1,11 +1,16 @@
 // Synthesised key presses and key states of the lock keys, on X11.
 //
-// Supports: keybd_event and GetKeyState for VK_SCROLL, VK_NUMLOCK and VK_CAPITAL. A press or
-// release is an XTest event on the keycode of the key's keysym; the toggle state (bit 0) is
-// the XKB indicator of the same name ("Scroll Lock", ...), the held state (sign bit, 0xFF80 as
-// Windows answers) the key's bit in the server's keymap. The display is opened once, on first
-// use. Without X11 (no DISPLAY, no XTest, no XKB) both do nothing and GetKeyState answers 0.
-// The scan code and the extended-key flag are not needed by X and are ignored.
+// Supports: keybd_event and GetKeyState for VK_SCROLL, VK_NUMLOCK and VK_CAPITAL. The toggle
+// state (bit 0) is the XKB indicator of the key's name ("Scroll Lock", ...), the held state
+// (sign bit, 0xFF80 as Windows answers) the key's bit in the server's keymap. Where the key
+// locks a modifier (Caps Lock and Num Lock always; Scroll Lock after `xmodmap -e "add mod3 =
+// Scroll_Lock"`), a press or release is an XTest event on its keycode, and applications see
+// the key as on Windows. Where it locks none (Scroll Lock in the stock keymaps of Debian,
+// Ubuntu and Fedora) a key press would light nothing: the press then flips the indicator
+// itself (XkbSetNamedIndicator), its release does nothing, and no key event reaches any
+// application. The display is opened once, on first use. Without X11 (no DISPLAY, no XTest,
+// no XKB) both do nothing and GetKeyState answers 0. The scan code and the extended-key flag
+// are not needed by X and are ignored.
 // Not supported (asserts in debug builds): any other virtual key.
 #include "platform/win32.h"
 
@@ -25,12 +30,13 @@ struct LockKey {
     const char *indicatorName;
     KeyCode keycode; // 0 until the display is open, or when the keyboard lacks the key
     Atom indicator;
+    bool pressed;    // an XTest press is out: its release must follow it there
 };
 
 LockKey lockKeys[] = {
-    {VK_SCROLL, XK_Scroll_Lock, "Scroll Lock", 0, 0},
-    {0x90 /* VK_NUMLOCK */, XK_Num_Lock, "Num Lock", 0, 0},
-    {0x14 /* VK_CAPITAL */, XK_Caps_Lock, "Caps Lock", 0, 0},
+    {VK_SCROLL, XK_Scroll_Lock, "Scroll Lock", 0, 0, false},
+    {0x90 /* VK_NUMLOCK */, XK_Num_Lock, "Num Lock", 0, 0, false},
+    {0x14 /* VK_CAPITAL */, XK_Caps_Lock, "Caps Lock", 0, 0, false},
 };
 
 Display *keyboardDisplay()
@@ -59,6 +65,26 @@ Display *keyboardDisplay()
     return display;
 }
 
+// Asked at each press, not kept: the user may change the keymap while the program runs.
+bool locksAModifier(Display *display, KeyCode keycode)
+{
+    XModifierKeymap *map = keycode ? XGetModifierMapping(display) : nullptr;
+    if (!map)
+        return false;
+    bool found = false;
+    for (int i = 0; i < 8 * map->max_keypermod && !found; ++i)
+        found = map->modifiermap[i] == keycode;
+    XFreeModifiermap(map);
+    return found;
+}
+
+bool indicatorLit(Display *display, const LockKey &key)
+{
+    Bool lit = False;
+    XkbGetNamedIndicator(display, key.indicator, nullptr, &lit, nullptr, nullptr);
+    return lit;
+}
+
 LockKey *lockKey(int virtualKey)
 {
     for (LockKey &key : lockKeys)
@@ -76,9 +102,7 @@ SHORT GetKeyState(int virtualKey)
     Display *display = keyboardDisplay();
     if (!key || !display)
         return 0;
-    Bool lit = False;
-    XkbGetNamedIndicator(display, key->indicator, nullptr, &lit, nullptr, nullptr);
-    int state = lit ? 1 : 0;
+    int state = indicatorLit(display, *key) ? 1 : 0;
     if (key->keycode) {
         char keys[32];
         XQueryKeymap(display, keys);
@@ -92,9 +116,19 @@ void keybd_event(BYTE virtualKey, BYTE, DWORD flags, ULONG_PTR)
 {
     LockKey *key = lockKey(virtualKey);
     Display *display = keyboardDisplay();
-    if (!key || !display || !key->keycode)
+    if (!key || !display)
         return;
-    XTestFakeKeyEvent(display, key->keycode, (flags & KEYEVENTF_KEYUP) ? False : True, CurrentTime);
+    bool release = flags & KEYEVENTF_KEYUP;
+    if (release ? key->pressed : locksAModifier(display, key->keycode)) {
+        XTestFakeKeyEvent(display, key->keycode, release ? False : True, CurrentTime);
+        key->pressed = !release;
+    } else if (!release) {
+        XkbSetNamedIndicator(display, key->indicator, True, !indicatorLit(display, *key), False, nullptr);
+    }
     // The server has acted on it (indicator included) before the caller looks again.
     XSync(display, False);
+    // Keymap notices come along with the replies; nothing here reads them, so they go.
+    XEvent event;
+    while (QLength(display) > 0)
+        XNextEvent(display, &event);
 }

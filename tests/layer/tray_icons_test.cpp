@@ -436,7 +436,6 @@ TEST(TrayIcons, AFailedLabelDrawingIsRetriedWithoutLosingTheOtherLamps)
 
 struct LedWatch {
     Display *display = nullptr;
-    XModifierKeymap *original = nullptr;
     int xkbEvent = 0;
     unsigned scrollBit = 0;
 
@@ -448,13 +447,7 @@ struct LedWatch {
         display = XkbOpenDisplay(nullptr, &xkbEvent, &error, &major, &minor, &opcode);
         if (!display)
             return;
-        // A bare X server lets the key toggle its indicator only once it is a modifier.
-        const KeyCode key = XKeysymToKeycode(display, XK_Scroll_Lock);
-        original = XGetModifierMapping(display);
-        XModifierKeymap *map = XGetModifierMapping(display);
-        map = XInsertModifiermapEntry(map, key, Mod3MapIndex);
-        XSetModifierMapping(display, map);
-        XFreeModifiermap(map);
+        // The keymap as shipped: Scroll Lock is no modifier, and the layer sets the indicator.
         int index = -1;
         XkbGetNamedIndicator(display, XInternAtom(display, "Scroll Lock", False), &index, nullptr, nullptr, nullptr);
         scrollBit = index >= 0 ? 1u << index : 0;
@@ -464,10 +457,6 @@ struct LedWatch {
 
     ~LedWatch()
     {
-        if (original) {
-            XSetModifierMapping(display, original);
-            XFreeModifiermap(original);
-        }
         if (display)
             XCloseDisplay(display);
     }
