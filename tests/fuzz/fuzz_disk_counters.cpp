@@ -78,6 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static const std::string root = scratchFolder() + "/machine";
     static const std::string stat = root + "/sys/block/vda/stat";
     static bool made = makeFolders(root + "/sys/block/vda") && writeFile(root + "/sys/block/vda/dev", "254:0\n") &&
+                       writeFile(root + "/sys/block/vda/size", "2097152\n") &&
                        makeFolders(root + "/proc/self") && writeFile(root + "/proc/self/mountinfo", "") &&
                        setenv("TALLOWLAMP_SYSROOT", root.c_str(), 1) == 0;
     if (!made)

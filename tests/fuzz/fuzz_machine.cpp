@@ -1,13 +1,16 @@
 // The machine table (sysroot.cpp) from a random /sys, /dev and mountinfo, through
 // TALLOWLAMP_SYSROOT and the calls that use it. The input is text: lines up to one "--" line
 // make the tree, tab-separated, each file's text getting a line end:
-//   disk  <dev> <removable> <stat>   sys/block/disk/{dev,removable,stat} (given fields only)
-//   disk/part <dev> <stat>           sys/block/disk/part/{dev,stat}
-//   @label <target>                  dev/disk/by-label/label, a link to target
+//   disk  <dev> <removable> <stat> <size>  sys/block/disk/{dev,removable,stat,size} (given
+//                                          fields only; size 2097152 when not given)
+//   disk/part <dev> <stat>                 sys/block/disk/part/{dev,stat}
+//   @label <target>                        dev/disk/by-label/label, a link to target
+//   =path <text>                           any file below sys or dev (dm-0/dm/name...)
+//   >path <target>                         any link below dev (dev/mapper/root...)
 // and everything after it is proc/self/mountinfo.
 // Properties: A: and B: never exist; C: is the root mount's; the other letters run from D:
 // without a gap, each with a block device of its own or a network source; every counter path
-// lies in the tree; the physical drives are the whole disks in name order; the drive calls
+// lies in the tree; the physical drives are distinct whole disks of the tree; the drive calls
 // answer for every letter and drive number without reading past a buffer.
 #include "platform/layer_testing.h"
 #include "platform/sysroot.h"
@@ -18,6 +21,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -35,6 +39,14 @@ void putFile(const std::string &folder, const char *name, const std::vector<std:
         writeFile(folder + "/" + name, fields[index] + "\n");
 }
 
+// A path of usable names below sys or dev.
+bool usablePath(const std::string &path)
+{
+    std::vector<std::string> names = split(path, '/');
+    return names.size() >= 2 && (names[0] == "sys" || names[0] == "dev") &&
+           std::all_of(names.begin(), names.end(), usableName);
+}
+
 void buildTree(const std::string &root, std::string_view input)
 {
     size_t split_at = input.find("--\n");
@@ -46,6 +58,19 @@ void buildTree(const std::string &root, std::string_view input)
     writeFile(root + "/proc/self/mountinfo", mounts);
     for (const std::string &line : split(tree, '\n')) {
         std::vector<std::string> fields = split(line, '\t');
+        if (fields[0].size() > 1 && (fields[0][0] == '=' || fields[0][0] == '>')) {
+            std::string path = fields[0].substr(1);
+            if (!usablePath(path) || fields.size() < 2 || fields[1].find('\0') != std::string::npos)
+                continue;
+            std::string full = root + "/" + path;
+            if (!makeFolders(full.substr(0, full.rfind('/'))))
+                continue;
+            if (fields[0][0] == '=')
+                writeFile(full, fields[1] + "\n");
+            else if (symlink(fields[1].c_str(), full.c_str()) != 0) {
+            }
+            continue;
+        }
         if (fields[0].size() > 1 && fields[0][0] == '@') {
             std::string label = fields[0].substr(1);
             if (usableName(label) && fields.size() > 1 && fields[1].find('\0') == std::string::npos)
@@ -63,6 +88,7 @@ void buildTree(const std::string &root, std::string_view input)
         if (names.size() == 1) {
             putFile(folder, "removable", fields, 2);
             putFile(folder, "stat", fields, 3);
+            writeFile(folder + "/size", fields.size() > 4 ? fields[4] + "\n" : "2097152\n");
         } else {
             putFile(folder, "stat", fields, 2);
         }
@@ -149,14 +175,16 @@ void checkMachine(const std::string &root, const Machine &machine)
             fuzzFailure("%c: shares device %s", letter, printable(drive.device).c_str());
         devices.push_back(drive.device);
     }
-    for (size_t i = 0; i < machine.disks.size(); ++i) {
-        const MachineDisk &disk = machine.disks[i];
-        if (i > 0 && !(machine.disks[i - 1].name < disk.name))
-            fuzzFailure("disk %zu (%s) is out of name order", i, printable(disk.name).c_str());
-        for (const char *skipped : {"loop", "ram", "zram", "dm-", "md", "sr", "fd"})
-            if (startsWith(disk.name, skipped))
+    std::vector<std::string> disks;
+    for (const MachineDisk &disk : machine.disks) {
+        if (std::find(disks.begin(), disks.end(), disk.name) != disks.end())
+            fuzzFailure("disk %s twice", printable(disk.name).c_str());
+        disks.push_back(disk.name);
+        for (const char *stacked : {"loop", "dm-", "md", "sr"})
+            if (startsWith(disk.name, stacked))
                 fuzzFailure("%s is a physical drive", printable(disk.name).c_str());
-        if (disk.statPath != block + disk.name + "/stat")
+        struct stat folder;
+        if (disk.statPath != block + disk.name + "/stat" || stat((block + disk.name).c_str(), &folder) != 0)
             fuzzFailure("disk %s counts at %s", printable(disk.name).c_str(), printable(disk.statPath).c_str());
     }
 }
