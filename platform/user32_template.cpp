@@ -1,14 +1,21 @@
 // Dialog templates: the DLGTEMPLATEEX that windres writes for DIALOGEX, read field by field
-// without running past its end, and the dialog units of its font.
+// without running past its end, and the font and dialog units it is shown in.
 // Supported: the extended template, DS_SETFONT/DS_SHELLFONT, controls by class name or by
 // the ordinals of "button", "edit" and "static". Not supported: the plain DLGTEMPLATE, menus,
 // dialog classes of one's own, other predefined class ordinals.
 #include "platform/user32_template.h"
 #include "platform/user32_window.h"
 
+#include <QCheckBox>
 #include <QFontMetrics>
+#include <QLabel>
+#include <QPushButton>
 #include <QString>
 #include <QStringList>
+#include <QStyle>
+#include <QStyleOptionButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -148,22 +155,96 @@ bool parseDialogTemplate(const ResourceData &data, DialogTemplate &dialog)
     return in.ok;
 }
 
-// A template font: the face asked for, then faces of the same measure that fontconfig is
-// likely to have, at the pixel height that Windows gives the point size at 96 dots per inch.
-QFont dialogFont(const DialogTemplate &dialog)
+namespace {
+
+// Windows' base units of the template faces it has, at 96 dots per inch.
+struct WindowsFace {
+    const char *face;
+    int pointSize;
+    QSize units;
+};
+constexpr WindowsFace kWindowsFaces[] = {
+    {"MS Sans Serif", 8, {6, 13}},
+};
+
+// No stand-in font is narrowed below this share of its width.
+constexpr int kNarrowest = 70;
+
+// How much wider a control's caption is than the room it has (at most 1 when it fits).
+double captionExcess(QWidget *control)
 {
-    QFont font;
+    QString text;
+    int room = control->width();
+    if (auto *box = qobject_cast<QCheckBox *>(control)) {
+        QStyleOptionButton option;
+        option.initFrom(box);
+        option.text = text = box->text();
+        option.rect = box->rect();
+        room = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box).width();
+    } else if (auto *button = qobject_cast<QPushButton *>(control)) {
+        text = button->text();
+        room -= 4;
+    } else if (auto *label = qobject_cast<QLabel *>(control)) {
+        text = label->text();
+    }
+    if (text.isEmpty())
+        return 0;
+    return double(QFontMetrics(control->font()).horizontalAdvance(text)) / std::max(1, room);
+}
+
+} // namespace
+
+// A template font: the face asked for, then faces of the same measure, then the sans serif
+// fontconfig answers. For a face whose units Windows is known to give, the units are Windows'
+// (so that a saved rectangle holds the same dialog on both builds), and the stand-in takes
+// the largest pixel size whose height fits in them, narrowed where its letters are wider.
+// Otherwise the units come from the font at the point size's pixel height.
+DialogFont dialogFont(const DialogTemplate &dialog)
+{
+    int pointSize = dialog.pointSize ? dialog.pointSize : 8;
+    DialogFont result;
+    QFont &font = result.font;
     QStringList faces;
     if (!dialog.face.empty())
         faces << QString::fromStdString(dialog.face);
-    faces << "Microsoft Sans Serif" << "Tahoma" << "Arial" << "Liberation Sans" << "Sans Serif";
+    faces << "Microsoft Sans Serif" << "Tahoma" << "Arial" << "Liberation Sans";
     font.setFamilies(faces);
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(mulDiv(dialog.pointSize ? dialog.pointSize : 8, 96, 72));
     if (dialog.weight >= 600)
         font.setWeight(QFont::Bold);
     font.setItalic(dialog.italic);
-    return font;
+    int pixels = mulDiv(pointSize, 96, 72);
+    font.setPixelSize(pixels);
+    result.units = dialogBaseUnits(font);
+    for (const WindowsFace &known : kWindowsFaces) {
+        if (known.pointSize != pointSize || QString::fromStdString(dialog.face).compare(known.face, Qt::CaseInsensitive))
+            continue;
+        result.units = known.units;
+        for (int size = pixels + 4; size > pixels / 2; --size) {
+            font.setPixelSize(size);
+            if (dialogBaseUnits(font).height() <= known.units.height())
+                break;
+        }
+        for (int stretch = 99; dialogBaseUnits(font).width() > known.units.width() && stretch >= kNarrowest; --stretch)
+            font.setStretch(stretch);
+    }
+    return result;
+}
+
+void fitCaptions(QWidget *dialog)
+{
+    for (;;) {
+        double excess = 0;
+        for (QObject *child : dialog->children())
+            if (auto *control = qobject_cast<QWidget *>(child))
+                excess = std::max(excess, captionExcess(control));
+        QFont font = dialog->font();
+        int stretch = font.stretch() == QFont::AnyStretch ? 100 : font.stretch();
+        if (excess <= 1 || stretch <= kNarrowest)
+            return;
+        font.setStretch(std::max(kNarrowest, std::min(stretch - 1, int(stretch / excess))));
+        dialog->setFont(font);
+    }
 }
 
 // Windows' dialog base units: the average width of the alphabet, rounded, and the height.

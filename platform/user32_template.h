@@ -32,9 +32,17 @@ struct DialogTemplate {
 // Reads a template; false for one that is cut short or of a kind the layer does not read.
 bool parseDialogTemplate(const ResourceData &data, DialogTemplate &dialog);
 
-// The template's font, or the faces fontconfig has of the same measure, at Windows' pixel
-// height for the point size.
-QFont dialogFont(const DialogTemplate &dialog);
+// The font a dialog's controls use, and the dialog units' size in pixels (Windows' where
+// known, whatever font stands in for the template's).
+struct DialogFont {
+    QFont font;
+    QSize units;
+};
+DialogFont dialogFont(const DialogTemplate &dialog);
+
+// Narrows the dialog's font (its width, never its height) until every caption fits its
+// control, as each does on Windows in the face the template was made for.
+void fitCaptions(QWidget *dialog);
 
 // Windows' dialog base units of a font: the average width of the alphabet and the height.
 QSize dialogBaseUnits(const QFont &font);

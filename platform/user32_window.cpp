@@ -4,10 +4,11 @@
 // SW_RESTORE), IsWindowVisible, IsWindow, SetForegroundWindow, GetForegroundWindow,
 // GetActiveWindow, SetFocus, GetFocus, UpdateWindow, InvalidateRect (whole windows),
 // GetWindowRect, GetWindowPlacement and SetWindowPlacement (rcNormalPosition is the outer
-// rectangle, frame included; showCmd normal or minimised), MoveWindow, GetWindowLongA
-// (GWL_STYLE, GWL_EXSTYLE, GWL_ID, GWL_HINSTANCE), GetClassLongA and SetClassLongA
-// (GCL_HICON, shared by every window of the class as on Windows), FindWindowA (class and
-// caption, both without regard to case, among top-level windows, newest first).
+// rectangle, frame included, brought back onto a screen as Windows does; showCmd normal or
+// minimised), MoveWindow, GetWindowLongA (GWL_STYLE, GWL_EXSTYLE, GWL_ID, GWL_HINSTANCE),
+// GetClassLongA and SetClassLongA (GCL_HICON, shared by every window of the class as on
+// Windows), FindWindowA (class and caption, both without regard to case, among top-level
+// windows, newest first).
 // Not supported: maximised windows, other GWL_ and GCL_ indexes, class atoms in FindWindowA.
 //
 // A window is a record (user32_window.h) and a Qt widget. The record is the truth for
@@ -21,6 +22,8 @@
 
 #include <QApplication>
 #include <QPixmap>
+#include <QScreen>
+#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
@@ -64,6 +67,31 @@ QRect outerRect(HWND window)
     return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
 }
 
+void setOuterRect(HWND window, const QRect &outer);
+
+// A reparenting window manager tells the frame only once it has taken the window, which may
+// be after the rectangle was given, and Qt sees no move when the client stays where it was.
+// So the window is looked at for a few seconds, and the rectangle given again once a frame
+// shows: the frame, not the client, must cover it, or the window would grow by its frame at
+// every Apply and restart.
+void watchFrame(HWND window)
+{
+    QWidget *widget = window->widget;
+    auto *timer = new QTimer(widget);
+    QObject::connect(timer, &QTimer::timeout, [widget, timer, ticks = 0]() mutable {
+        HWND window = layerWindowFromWidget(widget);
+        if (!window || !window->framePending || ++ticks > 60) {
+            if (window)
+                window->framePending = false;
+            timer->deleteLater();
+        } else if (widget->frameGeometry() != widget->geometry()) {
+            const RECT &r = window->framedRect;
+            setOuterRect(window, QRect(r.left, r.top, r.right - r.left, r.bottom - r.top));
+        }
+    });
+    timer->start(50);
+}
+
 // Places a top-level window so that its frame covers outer.
 void setOuterRect(HWND window, const QRect &outer)
 {
@@ -73,6 +101,38 @@ void setOuterRect(HWND window, const QRect &outer)
                  std::max(1, outer.height() - (frame.height() - inner.height())));
     layerSetClientSize(window, client.width(), client.height());
     widget->move(outer.topLeft());
+    static const bool framed = QGuiApplication::platformName() != "offscreen";
+    bool watching = window->framePending;
+    window->framePending = framed && frame == inner;
+    window->framedRect = {outer.left(), outer.top(), outer.left() + outer.width(), outer.top() + outer.height()};
+    if (window->framePending && !watching)
+        watchFrame(window);
+}
+
+// Windows: a rectangle that would leave the window wholly off the screens is moved into the
+// nearest screen's work area.
+QRect reachable(QRect outer)
+{
+    QRect nearest;
+    long long distance = -1;
+    for (QScreen *screen : QGuiApplication::screens()) {
+        QRect area = screen->availableGeometry();
+        if (area.intersects(outer))
+            return outer;
+        long long dx = std::max({0, area.left() - outer.right(), outer.left() - area.right()});
+        long long dy = std::max({0, area.top() - outer.bottom(), outer.top() - area.bottom()});
+        if (distance < 0 || dx * dx + dy * dy < distance) {
+            distance = dx * dx + dy * dy;
+            nearest = area;
+        }
+    }
+    if (distance < 0)
+        return outer;
+    outer.moveRight(std::min(outer.right(), nearest.right()));
+    outer.moveBottom(std::min(outer.bottom(), nearest.bottom()));
+    outer.moveLeft(std::max(outer.left(), nearest.left()));
+    outer.moveTop(std::max(outer.top(), nearest.top()));
+    return outer;
 }
 
 HICON classIcon(const std::string &className)
@@ -447,10 +507,17 @@ BOOL SetWindowPlacement(HWND window, const WINDOWPLACEMENT *placement)
     }
     const RECT &r = placement->rcNormalPosition;
     QRect outer(QPoint(r.left, r.top), QSize(r.right - r.left, r.bottom - r.top));
-    if (record->parent)
+    if (record->parent) {
         record->widget->setGeometry(outer);
-    else
-        setOuterRect(record, outer);
+    } else if (outer.isEmpty()) {
+        // A rectangle of no size keeps the window's own: a dialog has no sizing border, so the
+        // user could never make a window of one pixel whole again.
+        QRect own = outerRect(record);
+        own.moveTopLeft(outer.topLeft());
+        record->widget->move(reachable(own).topLeft());
+    } else {
+        setOuterRect(record, reachable(outer));
+    }
     ShowWindow(window, int(placement->showCmd));
     return TRUE;
 }

@@ -35,6 +35,8 @@ struct HWND__ {
     bool ended = false;         // dialogs: EndDialog was called
     INT_PTR endResult = 0;
     bool ownerDisabled = false; // dialogs: the modal loop disabled the owner, EndDialog enables it
+    bool framePending = false;  // top-level windows: placed before the window manager framed it
+    RECT framedRect = {};       //   at this outer rectangle, given again once the frame is known
 };
 
 constexpr uint32_t kWindowMagic = 0x57494e44; // 'WIND'

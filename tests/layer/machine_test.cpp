@@ -503,32 +503,42 @@ std::string rootFileSystem()
     return type;
 }
 
+// The system disk need not be the first: every disk is watched, and the one under / must see
+// the write (a test that runs in a chroot needs / to be a mount, as scripts/fresh-check makes it).
 TEST(RealMachine, FindsTheSystemDiskAndSeesAWrite)
 {
     unsetenv("TALLOWLAMP_SYSROOT");
     SamplerReset reset;
     DiscoveredList list;
-    Unit *disk = list.find("\\\\.\\PHYSICALDRIVE0");
+    std::vector<Unit *> disks;
+    forEachUnitForward(list.cursor, [&](Unit *unit) {
+        if (std::string(unit->path).rfind("\\\\.\\PHYSICALDRIVE", 0) == 0)
+            disks.push_back(unit);
+    });
     Unit *system = list.find("\\\\.\\C:");
-    ASSERT_NE(disk, nullptr);
-    ASSERT_NE(system, nullptr);
-    EXPECT_EQ(disk->unitId, 100);
+    ASSERT_FALSE(disks.empty());
+    ASSERT_NE(system, nullptr) << "no C: : is / a mount point here?";
+    EXPECT_EQ(disks.front()->unitId, 100);
     EXPECT_EQ(std::string(system->fileSystem), rootFileSystem());
     EXPECT_EQ(system->kind, DRIVE_FIXED);
     EXPECT_EQ(system->notListed, 0);
 
-    disk->enabled = 1;
+    for (Unit *disk : disks)
+        disk->enabled = 1;
     system->enabled = 1;
     pass(list);
-    if (disk->lastWriteCount == 0 && system->lastWriteCount == 0)
-        GTEST_SKIP() << "no write counters on this machine";
+    if (system->lastWriteCount == 0)
+        GTEST_SKIP() << "THIS MACHINE DIFFERS: / has no write counters (" << system->fileSystem << ")";
     pass(list);
     uint32_t writesBefore = system->lastWriteCount;
     int status = std::system("dd if=/dev/zero of=/var/tmp/x bs=1M count=8 conv=fsync status=none");
     std::remove("/var/tmp/x");
     ASSERT_EQ(status, 0);
     pass(list);
-    EXPECT_TRUE(disk->activity & ACT_WRITE) << int(disk->activity);
+    int written = 0;
+    for (Unit *disk : disks)
+        written += (disk->activity & ACT_WRITE) != 0;
+    EXPECT_GE(written, 1) << "no disk saw the write to /";
     EXPECT_TRUE(system->activity & ACT_WRITE) << int(system->activity);
     EXPECT_GT(system->lastWriteCount, writesBefore);
     EXPECT_GE(system->percent, 0);

@@ -1,12 +1,14 @@
-// What the user sees of dialog 100 on the layer: every control inside the dialog, no two
-// controls on top of each other (group boxes excepted, they are frames around others), and
-// every caption within its control, in whatever sans font fontconfig gave for the
-// template's "MS Sans Serif".
+// What the user sees of dialog 100 on the layer: every control where Windows puts it and
+// inside the window at the default rectangle, no two controls on top of each other (group
+// boxes excepted, they are frames around others), and every caption within its control, in
+// whatever sans font fontconfig gives for the template's "MS Sans Serif". CTest runs it once
+// as the machine is, and once in each of three families alone in fontconfig (TALLOW_LAYOUT_FONT).
 #include "platform/layer_testing.h"
 #include "res/resource.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,15 +16,50 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <string>
 
 namespace {
+
+// Makes family the only font fontconfig has for this process: every other file is refused.
+// Must run before the first Qt call reads the fonts.
+std::string forceFontFamily(const char *family)
+{
+    char folder[] = "/tmp/tallow-fonts.XXXXXX";
+    if (!mkdtemp(folder))
+        return "";
+    std::string path = std::string(folder) + "/fonts.conf";
+    FILE *file = std::fopen(path.c_str(), "w");
+    if (!file)
+        return "";
+    std::fprintf(file,
+                 "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n"
+                 "  <include ignore_missing=\"no\">/etc/fonts/fonts.conf</include>\n"
+                 "  <cachedir>%s/cache</cachedir>\n"
+                 "  <selectfont>\n"
+                 "    <acceptfont><pattern><patelt name=\"family\"><string>%s</string></patelt></pattern></acceptfont>\n"
+                 "    <rejectfont><pattern/></rejectfont>\n"
+                 "  </selectfont>\n</fontconfig>\n",
+                 folder, family);
+    std::fclose(file);
+    setenv("FONTCONFIG_FILE", path.c_str(), 1);
+    return folder;
+}
 
 std::function<void(HWND)> check;
 
 INT_PTR CALLBACK layoutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     if (message == WM_INITDIALOG) {
+        // The settings file's default rectangle, as the program applies it.
+        WINDOWPLACEMENT placement{};
+        placement.length = sizeof placement;
+        GetWindowPlacement(dialog, &placement);
+        placement.rcNormalPosition = {100, 100, 630, 510};
+        SetWindowPlacement(dialog, &placement);
         SetTimer(dialog, 1, 10, NULL);
         return TRUE;
     }
@@ -49,10 +86,24 @@ int captionRoom(QCheckBox *box)
 
 TEST(DialogLayout, EveryControlInItsPlaceWithItsCaptionWhole)
 {
+    const char *forced = std::getenv("TALLOW_LAYOUT_FONT");
+    std::string fonts = forced ? forceFontFamily(forced) : "";
+    ASSERT_TRUE(!forced || !fonts.empty());
     int controls = 0;
     check = [&](HWND dialog) {
         QWidget *window = layerWindowWidget(dialog);
         ASSERT_TRUE(window);
+        std::string family = QFontInfo(window->font()).family().toStdString();
+        std::printf("dialog font: %s, %d px, %d %% wide\n", family.c_str(), window->font().pixelSize(),
+                    window->font().stretch());
+        // Qt adds the foundry where two have the family: "Nimbus Sans [urw]".
+        if (forced) {
+            ASSERT_EQ(0u, family.rfind(forced, 0)) << "fontconfig did not give " << forced;
+        }
+        // Windows' dialog units (6 x 13 pixels for "MS Sans Serif" 8): About at 294,120,46,14.
+        HWND about = GetDlgItem(dialog, IDC_ABOUT);
+        ASSERT_TRUE(about);
+        EXPECT_EQ(QRect(441, 195, 69, 23), layerWindowWidget(about)->geometry());
         QRect client = window->rect();
         std::vector<QWidget *> solid;
         for (QObject *object : window->children()) {
@@ -93,4 +144,6 @@ TEST(DialogLayout, EveryControlInItsPlaceWithItsCaptionWhole)
     InitCommonControlsEx(&init);
     ASSERT_EQ(1, DialogBoxParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_MAIN), NULL, layoutProc, 0));
     EXPECT_EQ(41, controls); // every control of the template, the list view included
+    if (!fonts.empty())
+        std::filesystem::remove_all(fonts);
 }
