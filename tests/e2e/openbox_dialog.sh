@@ -4,46 +4,17 @@
 # Apply, quit and start again, three times, and the saved rectangle stays the same; a saved
 # rectangle off every screen, or one of no size, still gives a whole window on the screen.
 #   tests/e2e/openbox_dialog.sh <TallowLAMP executable> [folder for a screenshot]
-# Needs Xvfb, openbox, xdotool, xwininfo, xprop and ImageMagick's import.
+# Needs Xvfb, openbox, xdotool, xwininfo, xprop and ImageMagick's import (scripts/install-deps).
 set -euo pipefail
 
 for tool in Xvfb openbox xdotool xwininfo xprop import; do
     command -v "$tool" > /dev/null || { echo "FAIL $tool is missing: run scripts/install-deps"; exit 1; }
 done
 
-program=$(realpath "$1")
-shots=${2:-}
-work=$(mktemp -d "${TMPDIR:-/tmp}/tallow-openbox.XXXXXX")
-pids=()
-failures=0
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
-    wait 2> /dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-say() { printf '%s\n' "$*"; }
-check() { # check <description> <command...>
-    local what=$1
-    shift
-    if "$@"; then say "ok   $what"; else say "FAIL $what"; failures=$((failures + 1)); fi
-}
-
-# A machine in a folder with one idle disk, so that nothing here depends on this machine's.
-machine=$work/machine
-mkdir -p "$machine/proc/self" "$machine/sys/block/vda"
-echo "254:0" > "$machine/sys/block/vda/dev"
-echo 976773168 > "$machine/sys/block/vda/size"
-echo 0 > "$machine/sys/block/vda/removable"
-echo "1000 0 8000 0 500 0 4000 0 0 0 0 0 0 0 0" > "$machine/sys/block/vda/stat"
-echo "21 1 254:0 / / rw,relatime shared:1 - ext4 /dev/vda rw" > "$machine/proc/self/mountinfo"
-printf 'MemTotal: 8000000 kB\nMemAvailable: 5000000 kB\nSwapTotal: 0 kB\nSwapFree: 0 kB\n' > "$machine/proc/meminfo"
-export TALLOWLAMP_SYSROOT=$machine XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOME=$work/config
-mkdir -m 700 -p "$XDG_RUNTIME_DIR"
-mkdir -p "$work/app"
-cp "$program" "$work/app/TallowLAMP"
+source "$(dirname "$0")/harness.bash" "$@"
+export XDG_CONFIG_HOME=$work/config
 ini=$work/app/TallowLAMP.ini
+rm -f "$ini"
 
 exec {displayfd}<> <(:)
 Xvfb -displayfd "$displayfd" -screen 0 1024x768x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
@@ -52,21 +23,13 @@ read -r -t 10 -u "$displayfd" number || { say "FAIL Xvfb did not start"; exit 1;
 export DISPLAY=:$number
 openbox > "$work/openbox.log" 2>&1 &
 pids+=($!)
-wait_for() { # wait_for <seconds> <command...>
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.2
-    done
-}
 managed() { xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q 'window id'; }
 wait_for 10 managed || { say "FAIL openbox did not start"; exit 1; }
 
 dialog=
 start() {
     "$work/app/TallowLAMP" > "$work/program.log" 2>&1 &
-    program=$!
+    pid=$!
     dialog=
     found() { dialog=$(xdotool search --onlyvisible --name '^TallowLAMP V1\.05' 2> /dev/null | head -1) && [[ -n $dialog ]]; }
     wait_for 20 found || { say "FAIL the dialog did not show"; return 1; }
@@ -97,13 +60,12 @@ apply() { # each key is written whole, one after another: Bottom is the last of 
     press 317 187
     wait_for 5 grep -q WindowPosBottom "$ini" 2> /dev/null && sleep 0.5
 }
-alive() { kill -0 "$program" 2> /dev/null; }
+alive() { kill -0 "$pid" 2> /dev/null; }
 quit() { # "Quit"; a window out of reach is ended by SIGTERM, after its checks have failed
     [[ -n $dialog ]] && press 317 219
-    wait_for 10 not alive || kill "$program"
-    wait "$program" || true
+    wait_for 10 not alive || kill "$pid"
+    wait "$pid" || true
 }
-not() { ! "$@"; }
 saved() { tr -d '\r' < "$ini" | awk -F= '/^WindowPos(Left|Top|Right|Bottom)=/ { v[$1] = $2 }
     END { print v["WindowPosLeft"], v["WindowPosTop"], v["WindowPosRight"], v["WindowPosBottom"] }'; }
 # The whole template (348 x 232 dialog units) inside the client.
@@ -146,8 +108,4 @@ for rectangle in "200 150 200 150" "400 300 100 100"; do
     quit
 done
 
-if ((failures)); then
-    say "$failures check(s) failed"
-    exit 1
-fi
-say "all checks passed"
+finish

@@ -35,6 +35,15 @@ lamp_is() { # lamp_is <r,g,b> <x> <y> <w> <h>
     shift
     [[ $(lamp_colour "$@") == "$want" ]]
 }
+# How much of an icon's square has the colour, in per cent, from a fresh screenshot.
+share_of() { # share_of <r,g,b> <x> <y> <w> <h>
+    local size=$(($4 < $5 ? $4 : $5))
+    import -window root "$work/now.png"
+    convert "$work/now.png" -crop "${size}x${size}+$2+$(($3 + ($5 - size) / 2))" +repage -depth 8 \
+        -format %c histogram:info:- |
+        awk -v hex="$(printf '#%02X%02X%02X' ${1//,/ })" -v total=$((size * size)) \
+            'index($0, hex) { n += $1 } END { print int(100 * n / total) }'
+}
 lamp_becomes() { wait_for 5 lamp_is "$@" || { say "     (the lamp shows $(lamp_colour "${@:2}"))"; return 1; }; }
 no_icons() { [[ -z $(tray_icons) ]]; }
 shot() { # shot <name>: the tray, four times as large, into the screenshot folder
@@ -65,12 +74,14 @@ pids+=($bus_pid)
 "$work/app/TallowLAMP" -startup > "$work/program.log" 2>&1 &
 program=$!
 check "two lamps docked in the tray" wait_for 15 two_icons
-# The drive's idle lamp is dark blue, the meter mostly its purple background.
+# The drive's idle lamp is dark blue; the meter shows its purple background above the bar,
+# however much of it the digits cover (their font is whatever fontconfig has for "Tahoma").
 while read -r x y w h; do
-    case $(lamp_colour "$x" "$y" "$w" "$h") in
-    0,64,128) lamp=("$x" "$y" "$w" "$h") ;;
-    64,0,64) meter=("$x" "$y" "$w" "$h") ;;
-    esac
+    if [[ $(lamp_colour "$x" "$y" "$w" "$h") == 0,64,128 ]]; then
+        lamp=("$x" "$y" "$w" "$h")
+    elif (($(share_of 64,0,64 "$x" "$y" "$w" "$h") >= 15)); then
+        meter=("$x" "$y" "$w" "$h")
+    fi
 done < <(tray_icons)
 check "the drive's lamp is idle (dark blue)" test -n "${lamp[*]:-}"
 check "the RAM meter shows its background" test -n "${meter[*]:-}"
@@ -90,8 +101,10 @@ shot tray-readwrite
 stop_moving
 check "idle again: dark blue" lamp_becomes 0,64,128 "${lamp[@]}"
 
-memory 3040000 # 62 % in use: the bar grows past half, so its blue is the larger part
-check "the meter follows the memory load" lamp_becomes 64,64,255 "${meter[@]}"
+bar=$(share_of 64,64,255 "${meter[@]}")
+memory 3040000 # 62 % in use: the blue bar grows by a quarter of the height, less the digits
+bar_grown() { (($(share_of 64,64,255 "${meter[@]}") >= bar + 5)); }
+check "the meter follows the memory load" wait_for 5 bar_grown
 shot tray-meter
 
 # A double click on a lamp shows the hidden dialog; a second one hides it again.
