@@ -56,7 +56,9 @@ shot() { # shot <name>: the tray, four times as large, into the screenshot folde
 
 # --- In a real tray ----------------------------------------------------------------------
 exec {displayfd}<> <(:)
-Xvfb -displayfd "$displayfd" -screen 0 400x100x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
+# Room for the dialog at its default place, below the tray: on a smaller screen it would be
+# brought onto it, over the lamps.
+Xvfb -displayfd "$displayfd" -screen 0 640x480x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
 pids+=($!)
 read -r -t 10 -u "$displayfd" number || { say "FAIL Xvfb did not start"; exit 1; }
 export DISPLAY=:$number
