@@ -1,8 +1,13 @@
 // The Scroll Lock LED on a real X server (Xvfb in the test runs), watched by an X client that
 // holds the keyboard focus and records every key event it gets, as the user's editor would.
-// First on the keymap as X and the distributions ship it (Scroll Lock locks no modifier),
-// then as `xmodmap -e "add mod3 = Scroll_Lock"` leaves it.
+// On the keymap as X and the distributions ship it (Scroll Lock locks no modifier): the layer,
+// and the whole program's dialog with its timers while a disk is written; then the keymap as
+// `xmodmap -e "add mod3 = Scroll_Lock"` leaves it.
 #include "indicators/hardware_outputs.h"
+#include "res/resource.h"
+#include "tests/support/fixture_machine.h"
+#include "tests/support/machine_testing.h"
+#include "tests/support/main_dialog_runner.h"
 
 #include <gtest/gtest.h>
 // After GoogleTest: X11 defines None and Bool as macros.
@@ -11,7 +16,9 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -115,17 +122,28 @@ int toggleBit()
     return GetKeyState(VK_SCROLL) & 1;
 }
 
-TEST(KeyboardLed, OnAStockKeymapTheLedFollowsAndNoApplicationSeesAKey)
+// The recorder on the display as it comes: the keymap as shipped, Scroll Lock no modifier.
+class StockKeymap : public ::testing::Test {
+protected:
+    std::unique_ptr<FocusedClient> recorder;
+
+    void SetUp() override
+    {
+        if (!std::getenv("DISPLAY"))
+            GTEST_SKIP() << "no X display";
+        // The layer's own connection first: a server left without clients resets its keymap.
+        GetKeyState(VK_SCROLL);
+        recorder = std::make_unique<FocusedClient>();
+        ASSERT_NE(recorder->display, nullptr);
+        ASSERT_NE(recorder->scrollLock, 0);
+        if (recorder->scrollLockIsAModifier())
+            GTEST_SKIP() << "THIS DISPLAY'S KEYMAP MAKES SCROLL LOCK A MODIFIER: the stock-keymap case did not run";
+    }
+};
+
+TEST_F(StockKeymap, TheLedFollowsAndNoApplicationSeesAKey)
 {
-    if (!std::getenv("DISPLAY"))
-        GTEST_SKIP() << "no X display";
-    // The layer's own connection first: a server left without clients resets its keymap.
-    GetKeyState(VK_SCROLL);
-    FocusedClient client;
-    ASSERT_NE(client.display, nullptr);
-    ASSERT_NE(client.scrollLock, 0);
-    if (client.scrollLockIsAModifier())
-        GTEST_SKIP() << "THIS DISPLAY'S KEYMAP MAKES SCROLL LOCK A MODIFIER: the stock-keymap case did not run";
+    FocusedClient &client = *recorder;
 
     // The recorder hears a key that is typed.
     client.key(XK_a, true);
@@ -204,6 +222,63 @@ TEST(KeyboardLed, WhereScrollLockIsALockModifierTheKeyIsPressedAsBefore)
     EXPECT_FALSE(client.lit());
     EXPECT_EQ(client.keys(),
               (Keys{"press Scroll_Lock", "release Scroll_Lock", "press Scroll_Lock", "release Scroll_Lock"}));
+}
+
+// The whole program in single icon mode with the LED option: the dialog's own timers, the
+// Start button and the end, while the disk is used, on the keymap as shipped.
+TEST_F(StockKeymap, TheProgramLightsItOnActivityAndPutsItOutWhenMonitoringStopsAndAtTheEnd)
+{
+    FocusedClient &client = *recorder;
+    FixtureMachine machine;
+    fixtureAddDisk(machine, "sda", 8, 0);
+    fixtureAddMount(machine, 8, 0, "/", "ext4", "/dev/sda");
+    fixtureSetMemory(machine, 8388608, 3670016, 8388608, 2621440);
+    UseMachine use(machine);
+    setKeyboardLed(VK_SCROLL, 0);
+
+    // The disk is written every step (60 ms). The LED shows the passes (150 ms) in which a
+    // Unit's state changed: Disable is pressed, and later the program closed, the moment the
+    // LED is seen lit.
+    uint64_t writes = 10;
+    int phase = 0, phaseSteps = 0;
+    bool stoppedLit = false, litAfterStop = false, endedLit = false;
+    auto step = [&](HWND dialog) {
+        // The dialog may have taken the focus when it showed: the recorder holds it.
+        XSetInputFocus(client.display, client.window, RevertToPointerRoot, CurrentTime);
+        if (phase != 2)
+            fixtureSetCounters(machine, "sda", 5, ++writes);
+        bool lit = client.lit();
+        ++phaseSteps;
+        if (phase == 0 && lit) { // Disable
+            stoppedLit = true;
+            SendMessageA(GetDlgItem(dialog, IDC_START), BM_CLICK, 0, 0);
+            phase = 1, phaseSteps = 0;
+        } else if (phase == 1) {
+            litAfterStop = litAfterStop || lit;
+            if (phaseSteps == 8) { // Enable, and idle for a while
+                SendMessageA(GetDlgItem(dialog, IDC_START), BM_CLICK, 0, 0);
+                phase = 2, phaseSteps = 0;
+            }
+        } else if (phase == 2 && phaseSteps == 8) {
+            phase = 3;
+        } else if (phase == 3 && lit) {
+            endedLit = true;
+            client.key(XK_a, true); // the user types while it runs: the recorder hears it
+            client.key(XK_a, false);
+            SendMessageA(dialog, WM_CLOSE, 0, 0);
+        }
+    };
+    std::vector<DialogStep> steps(80, step);
+    DialogRun run = runMainDialog("[GENERALOPTIONS]\r\nPollinterval=150\r\nSingleIconMode=Yes\r\nKeyboardLED=Yes\r\n"
+                                  "[\\\\.\\C:]\r\nEnabled=Yes\r\n",
+                                  steps, 60);
+    EXPECT_EQ(run.result, 0);
+    ASSERT_TRUE(stoppedLit) << "the LED never lit";
+    EXPECT_FALSE(litAfterStop) << "monitoring stopped, the LED stayed lit";
+    ASSERT_TRUE(endedLit) << "the LED never lit after monitoring started again";
+    EXPECT_FALSE(client.lit()) << "the program ended, the LED stayed lit";
+    EXPECT_EQ(client.keys(), (Keys{"press a", "release a"}));
+    std::remove(settingsPathBesideExecutable().c_str());
 }
 
 } // namespace
