@@ -170,6 +170,11 @@ constexpr WindowsFace kWindowsFaces[] = {
 // No stand-in font is narrowed below this share of its width.
 constexpr int kNarrowest = 70;
 
+int alphabetWidth(const QFont &font)
+{
+    return QFontMetrics(font).horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+}
+
 // How much wider a control's caption is than the room it has (at most 1 when it fits).
 double captionExcess(QWidget *control)
 {
@@ -225,8 +230,15 @@ DialogFont dialogFont(const DialogTemplate &dialog)
             if (dialogBaseUnits(font).height() <= known.units.height())
                 break;
         }
-        for (int stretch = 99; dialogBaseUnits(font).width() > known.units.width() && stretch >= kNarrowest; --stretch)
-            font.setStretch(stretch);
+        // The widest alphabet whose average still rounds to Windows' width, then narrower by
+        // a percent while hinting keeps it wider.
+        int widest = 26 * (2 * known.units.width() + 1) - 1;
+        int alphabet = alphabetWidth(font);
+        if (alphabet > widest) {
+            int stretch = std::max(kNarrowest, 100 * widest / alphabet);
+            for (font.setStretch(stretch); alphabetWidth(font) > widest && stretch > kNarrowest;)
+                font.setStretch(--stretch);
+        }
     }
     return result;
 }
@@ -250,9 +262,7 @@ void fitCaptions(QWidget *dialog)
 // Windows' dialog base units: the average width of the alphabet, rounded, and the height.
 QSize dialogBaseUnits(const QFont &font)
 {
-    QFontMetrics metrics(font);
-    int width = metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    return QSize((width / 26 + 1) / 2, metrics.height());
+    return QSize((alphabetWidth(font) / 26 + 1) / 2, QFontMetrics(font).height());
 }
 
 QRect mapDialogRect(QSize units, int x, int y, int cx, int cy)
