@@ -82,7 +82,7 @@ measure() { # measure <poll interval ms>
         # Idle first, then a change at a moment that falls anywhere in the poll's rhythm.
         deadline=$((SECONDS + 5))
         until [[ $("$probe" $centre) == "$idle" ]]; do
-            ((SECONDS < deadline)) || { echo "FAIL the lamp does not go idle"; failures=$((failures + 1)); return; }
+            ((SECONDS < deadline)) || { echo "FAIL the lamp does not go idle (it shows $("$probe" $centre))"; failures=$((failures + 1)); return; }
             sleep 0.05
         done
         sleep "0.$(printf '%03d' $((RANDOM % 1000)))"
@@ -96,6 +96,11 @@ measure() { # measure <poll interval ms>
     done
     kill "$tallow"
     wait "$tallow" 2> /dev/null || true
+    # Its lamp leaves the tray before the next program docks, so that no old one is measured.
+    for ((i = 0; i < 50; ++i)); do
+        [[ -n $(lamp_centre) ]] || break
+        sleep 0.2
+    done
     printf '%s\n' "${latencies[@]}" | sort -n | awk -v interval="$interval" -v draw="$draw_ms" '
         { value[NR] = $1 }
         END {
