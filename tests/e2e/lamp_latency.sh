@@ -3,10 +3,11 @@
 # lamp docked in trayer under Xvfb; the counters move once at a random moment and the lamp's
 # pixel is watched (tests/e2e/lamp_probe.cpp, TALLOW_LAMP_PROBE) until it changes colour.
 #   tests/e2e/lamp_latency.sh <TallowLAMP executable>
-# At a 100 ms and a 25 ms poll, prints the latencies and fails when a lamp lights later than
-# one poll interval and the time to draw it (LAMP_DRAW_MS, 40 ms): one late sample of twelve is
-# let through, as a loaded machine can hold a process off the CPU for tens of milliseconds, but
-# none a whole interval late (a missed poll).
+# At a 100 ms and a 25 ms poll, prints the latencies and fails when the lamp lights later than
+# one poll interval and the time to draw it (LAMP_DRAW_MS, 40 ms): when the median is past half
+# an interval and that time (a lamp a pass late), when more than two samples of twelve are (a
+# loaded machine can hold a process off the CPU for tens of milliseconds), or when one is a
+# whole interval later still.
 # Needs Xvfb, trayer, xwininfo, dbus-daemon.
 set -euo pipefail
 
@@ -108,12 +109,13 @@ measure() { # measure <poll interval ms>
                 interval, NR, value[1], value[int((NR + 1) / 2)], value[NR]
             for (i = 1; i <= NR; ++i)
                 late += value[i] > interval + draw
-            if (late > 1 || value[NR] > 2 * interval) {
-                printf "FAIL %d lamp(s) lit later than one poll interval and %d ms to draw it\n", late, draw
+            median = value[int((NR + 1) / 2)]
+            if (median > interval / 2 + draw || late > 2 || value[NR] > 2 * interval + draw) {
+                printf "FAIL the lamp lit later than one poll interval and %d ms to draw it (%d late)\n", draw, late
                 exit 1
             }
             printf "ok   the lamp lit within one poll interval (and %d ms to draw it)%s\n", draw,
-                late ? ", all but one: a loaded machine held the program off the CPU once" : ""
+                late ? sprintf(", all but %d: a loaded machine held the program off the CPU", late) : ""
         }' || failures=$((failures + 1))
 }
 
