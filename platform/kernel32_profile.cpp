@@ -11,11 +11,17 @@
 // file beside the target, fsync, rename (through a symbolic link, keeping the file's mode),
 // so a crash or a full disk leaves the old file or the new one, never a torn one; a crash
 // can leave the temporary "<name>.XXXXXX" beside it.
+// Only a regular file of at most 8 MiB is a profile. Anything else at the path (a FIFO, a
+// device, a socket, a folder, also behind a link), a bigger file, or one that cannot be read
+// whole reads as no file and fails every write, which then leaves it untouched: an edit of
+// part of a file would lose the rest. Reading never blocks, and costs time linear in the
+// file's size.
 // Not supported: relative file names (Windows looks in its own folder), win.ini (a NULL file
 // name), the IniFileMapping registry redirection, multibyte code pages, Unicode files.
 #include "platform/win32.h"
 #include "platform/posix_file.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <climits>
@@ -60,70 +66,89 @@ bool sameName(std::string_view a, std::string_view b)
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
-std::vector<IniLine> parse(const std::string &file)
+// A UTF-8 byte order mark is not part of the first line.
+size_t firstLine(std::string_view file)
 {
-    std::vector<IniLine> lines;
-    size_t start = 0;
-    // A UTF-8 byte order mark is not part of the first line.
-    if (file.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        start = 3;
-    while (start < file.size()) {
-        size_t end = start;
-        while (end < file.size() && file[end] != '\r' && file[end] != '\n')
-            ++end;
-        size_t next = end;
-        if (next < file.size() && file[next] == '\r')
-            ++next;
-        if (next < file.size() && file[next] == '\n' && (next == end || file[end] == '\r'))
-            ++next;
-        IniLine line = {start, end, next, LINE_BLANK, {}, {}};
-        std::string_view text = trim(std::string_view(file).substr(start, end - start));
-        if (text.empty()) {
-            line.kind = LINE_BLANK;
-        } else if (text.front() == '[') {
-            size_t close = text.find(']');
-            line.kind = LINE_SECTION;
-            line.name = trim(text.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
-        } else if (size_t equals = text.find('='); equals != std::string_view::npos) {
-            line.kind = LINE_KEY;
-            line.name = trim(text.substr(0, equals));
-            line.value = trim(text.substr(equals + 1));
-        } else {
-            line.kind = LINE_TEXT;
-            line.name = text;
-        }
-        lines.push_back(line);
-        start = next;
+    return file.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+}
+
+// The line that begins at offset start.
+IniLine lineAt(std::string_view file, size_t start)
+{
+    const char *text = file.data();
+    const char *p = text + start;
+    const char *stop = text + file.size();
+    while (p < stop && *p != '\r' && *p != '\n')
+        ++p;
+    size_t end = size_t(p - text);
+    size_t next = end;
+    if (next < file.size() && file[next] == '\r')
+        ++next;
+    if (next < file.size() && file[next] == '\n' && (next == end || file[end] == '\r'))
+        ++next;
+    IniLine line = {start, end, next, LINE_BLANK, {}, {}};
+    std::string_view body = trim(file.substr(start, end - start));
+    if (body.empty()) {
+        line.kind = LINE_BLANK;
+    } else if (body.front() == '[') {
+        size_t close = body.find(']');
+        line.kind = LINE_SECTION;
+        line.name = trim(body.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+    } else if (size_t equals = body.find('='); equals != std::string_view::npos) {
+        line.kind = LINE_KEY;
+        line.name = trim(body.substr(0, equals));
+        line.value = trim(body.substr(equals + 1));
+    } else {
+        line.kind = LINE_TEXT;
+        line.name = body;
     }
-    return lines;
+    return line;
 }
 
-// The header line of the first section with that name, or -1.
-long findSection(const std::vector<IniLine> &lines, std::string_view section)
+// The header of the first section with that name.
+bool findSection(std::string_view file, std::string_view section, IniLine *header)
 {
-    for (size_t i = 0; i < lines.size(); ++i)
-        if (lines[i].kind == LINE_SECTION && sameName(lines[i].name, section))
-            return long(i);
-    return -1;
+    for (size_t at = firstLine(file); at < file.size(); at = header->next) {
+        *header = lineAt(file, at);
+        if (header->kind == LINE_SECTION && sameName(header->name, section))
+            return true;
+    }
+    return false;
 }
 
-// One past the last line of the section whose header is at index header.
-size_t sectionEnd(const std::vector<IniLine> &lines, size_t header)
-{
-    size_t i = header + 1;
-    while (i < lines.size() && lines[i].kind != LINE_SECTION)
-        ++i;
-    return i;
-}
+// One walk through a section's lines, for everything a lookup or an edit needs from it.
+struct SectionScan {
+    size_t end = 0;     // where the next section begins, or the end of the file
+    IniLine last = {};  // the last line that is not blank, the header if none
+    bool found = false; // the key asked for, its first line
+    IniLine key = {};
+    std::vector<std::string_view> keys; // every key's name, when asked for
+};
 
-// The key's line in the section, or -1. withoutEquals also finds a bare "name" line.
-long findKey(const std::vector<IniLine> &lines, size_t header, std::string_view key, bool withoutEquals)
+// withoutEquals also finds a bare "name" line as the key.
+SectionScan scanSection(std::string_view file, const IniLine &header, std::string_view key, bool withoutEquals,
+                        bool listKeys = false)
 {
-    for (size_t i = header + 1; i < sectionEnd(lines, header); ++i)
-        if ((lines[i].kind == LINE_KEY || (withoutEquals && lines[i].kind == LINE_TEXT)) &&
-            sameName(lines[i].name, key))
-            return long(i);
-    return -1;
+    SectionScan scan;
+    scan.last = header;
+    size_t at = header.next;
+    while (at < file.size()) {
+        IniLine line = lineAt(file, at);
+        if (line.kind == LINE_SECTION)
+            break;
+        if (line.kind != LINE_BLANK)
+            scan.last = line;
+        if (line.kind == LINE_KEY && listKeys)
+            scan.keys.push_back(line.name);
+        if (!scan.found && (line.kind == LINE_KEY || (withoutEquals && line.kind == LINE_TEXT)) &&
+            sameName(line.name, key)) {
+            scan.found = true;
+            scan.key = line;
+        }
+        at = line.next;
+    }
+    scan.end = at;
+    return scan;
 }
 
 [[maybe_unused]] bool isRelative(const char *path)
@@ -131,21 +156,11 @@ long findKey(const std::vector<IniLine> &lines, size_t header, std::string_view 
     return path[0] != '/' && !(path[0] && path[1] == ':');
 }
 
-// The whole file; false when there is none (or it cannot be read).
-bool readFile(const char *path, std::string &content)
-{
-    content.clear();
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char chunk[8192];
-    ssize_t got;
-    while ((got = read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR))
-        if (got > 0)
-            content.append(chunk, size_t(got));
-    close(fd);
-    return got == 0;
-}
+constexpr size_t kLargestFile = 8 << 20;
+constexpr DWORD kErrorReadFault = 30;
+constexpr DWORD kErrorFileTooLarge = 223;
+
+enum FileState { FILE_READ, FILE_ABSENT, FILE_REFUSED };
 
 DWORD errorOf(int error)
 {
@@ -162,6 +177,15 @@ DWORD errorOf(int error)
     }
 }
 
+// The whole file. FILE_ABSENT: nothing at the path; FILE_REFUSED, with the reason in
+// *error: not a regular file, too big, or not readable to its end.
+FileState readFile(const char *path, std::string &content, DWORD *error)
+{
+    int failure = readRegularFile(path, content, kLargestFile);
+    *error = failure == EFBIG ? kErrorFileTooLarge : failure == EIO ? kErrorReadFault : errorOf(failure);
+    return !failure ? FILE_READ : failure == ENOENT || failure == ENOTDIR ? FILE_ABSENT : FILE_REFUSED;
+}
+
 // Replaces the file with content, or leaves it as it was: the new text goes to a temporary
 // file in the same folder, reaches the disk, and takes the old one's place in one rename.
 bool replaceFile(const char *path, const std::string &content)
@@ -176,6 +200,10 @@ bool replaceFile(const char *path, const std::string &content)
             std::free(resolved);
         }
         exists = stat(target.c_str(), &info) == 0;
+    }
+    if (exists && !S_ISREG(info.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
     }
     mode_t mode;
     if (exists) {
@@ -238,34 +266,36 @@ DWORD GetPrivateProfileStringA(LPCSTR appName, LPCSTR keyName, LPCSTR defaultTex
     assert((!fileName || !*fileName || !isRelative(fileName)) && "GetPrivateProfileStringA: relative file names");
 
     std::string file;
-    bool exists = fileName && *fileName && readFile(fileName, file);
-    std::vector<IniLine> lines = parse(file);
+    DWORD error;
+    if (fileName && *fileName)
+        readFile(fileName, file, &error); // no file, or one refused, reads as empty
 
     if (!appName) {
         std::vector<std::string_view> names;
-        for (const IniLine &line : lines)
+        for (size_t at = firstLine(file); at < file.size();) {
+            IniLine line = lineAt(file, at);
             if (line.kind == LINE_SECTION && !line.name.empty())
                 names.push_back(line.name);
+            at = line.next;
+        }
         return copyList(returnedString, size, names);
     }
-    long header = exists ? findSection(lines, trim(appName)) : -1;
-    if (!keyName) {
-        std::vector<std::string_view> names;
-        if (header >= 0)
-            for (size_t i = size_t(header) + 1; i < sectionEnd(lines, size_t(header)); ++i)
-                if (lines[i].kind == LINE_KEY)
-                    names.push_back(lines[i].name);
-        return copyList(returnedString, size, names);
-    }
-    long key = header >= 0 ? findKey(lines, size_t(header), trim(keyName), false) : -1;
-    if (key < 0) {
+    IniLine header;
+    bool inFile = findSection(file, trim(appName), &header);
+    std::string_view key = keyName ? trim(keyName) : std::string_view();
+    SectionScan scan;
+    if (inFile)
+        scan = scanSection(file, header, key, false, !keyName);
+    if (!keyName)
+        return copyList(returnedString, size, scan.keys);
+    if (!scan.found) {
         // Windows drops the default's trailing blanks.
         std::string_view fallback = defaultText ? defaultText : "";
         while (!fallback.empty() && isBlank(fallback.back()))
             fallback.remove_suffix(1);
         return copyValue(returnedString, size, fallback);
     }
-    std::string_view value = lines[size_t(key)].value;
+    std::string_view value = scan.key.value;
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
         value = value.substr(1, value.size() - 2);
     return copyValue(returnedString, size, value);
@@ -287,45 +317,43 @@ BOOL WritePrivateProfileStringA(LPCSTR appName, LPCSTR keyName, LPCSTR text, LPC
     assert(!isRelative(fileName) && "WritePrivateProfileStringA: relative file names");
 
     std::string file;
-    readFile(fileName, file);
-    std::vector<IniLine> lines = parse(file);
-    std::string_view section = trim(appName);
-    long header = findSection(lines, section);
-
-    if (!keyName || !text) {
-        if (header < 0)
-            return TRUE;
-        size_t from, to;
-        if (!keyName) {
-            from = lines[size_t(header)].start;
-            size_t end = sectionEnd(lines, size_t(header));
-            to = end < lines.size() ? lines[end].start : file.size();
-        } else {
-            long key = findKey(lines, size_t(header), trim(keyName), true);
-            if (key < 0)
-                return TRUE;
-            from = lines[size_t(key)].start;
-            to = lines[size_t(key)].next;
-        }
-        file.erase(from, to - from);
-        return replaceFile(fileName, file);
+    DWORD error;
+    if (readFile(fileName, file, &error) == FILE_REFUSED) {
+        SetLastError(error);
+        return FALSE;
     }
-
-    std::string_view name = trim(keyName);
-    std::string_view value = text;
-    while (!value.empty() && isBlank(value.front()))
-        value.remove_prefix(1);
-
-    if (header < 0) {
+    std::string_view section = trim(appName);
+    std::string_view name = keyName ? trim(keyName) : std::string_view();
+    IniLine header;
+    if (!findSection(file, section, &header)) {
+        if (!keyName || !text)
+            return TRUE; // nothing to delete
         if (!file.empty() && file.back() != '\n' && file.back() != '\r')
             file += "\r\n";
+        std::string_view value = text;
+        while (!value.empty() && isBlank(value.front()))
+            value.remove_prefix(1);
         file.append("[").append(section).append("]\r\n");
         file.append(name).append("=").append(value).append("\r\n");
         return replaceFile(fileName, file);
     }
-    long key = findKey(lines, size_t(header), name, true);
-    if (key >= 0) {
-        const IniLine &line = lines[size_t(key)];
+    SectionScan scan = scanSection(file, header, name, true);
+
+    if (!keyName || !text) {
+        if (!keyName)
+            file.erase(header.start, scan.end - header.start);
+        else if (scan.found)
+            file.erase(scan.key.start, scan.key.next - scan.key.start);
+        else
+            return TRUE;
+        return replaceFile(fileName, file);
+    }
+
+    std::string_view value = text;
+    while (!value.empty() && isBlank(value.front()))
+        value.remove_prefix(1);
+    if (scan.found) {
+        const IniLine &line = scan.key;
         if (line.kind == LINE_KEY && line.value == value)
             return TRUE; // nothing changes: the file is left alone
         std::string replacement = std::string(line.name) + "=" + std::string(value);
@@ -333,15 +361,10 @@ BOOL WritePrivateProfileStringA(LPCSTR appName, LPCSTR keyName, LPCSTR text, LPC
         return replaceFile(fileName, file);
     }
     // After the section's last non-blank line, so blank lines before the next section stay.
-    size_t last = size_t(header);
-    for (size_t i = last + 1; i < sectionEnd(lines, size_t(header)); ++i)
-        if (lines[i].kind != LINE_BLANK)
-            last = i;
-    size_t at = lines[last].next;
     std::string insertion;
-    if (lines[last].next == lines[last].end)
+    if (scan.last.next == scan.last.end)
         insertion = "\r\n"; // the line had no line break: the file ended there
     insertion.append(name).append("=").append(value).append("\r\n");
-    file.insert(at, insertion);
+    file.insert(scan.last.next, insertion);
     return replaceFile(fileName, file);
 }

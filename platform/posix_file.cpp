@@ -1,5 +1,6 @@
 #include "platform/posix_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -51,4 +52,45 @@ int replaceFileWhole(const std::string &target, std::string temporaryTemplate, c
         close(dir);
     }
     return 0;
+}
+
+int readRegularFile(const char *path, std::string &content, size_t limit)
+{
+    content.clear();
+    // Checked before the open, so that no device is ever opened, and after it, on what was.
+    struct stat info;
+    if (stat(path, &info) != 0)
+        return errno;
+    if (!S_ISREG(info.st_mode))
+        return EINVAL;
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return errno;
+    int error = 0;
+    if (fstat(fd, &info) != 0)
+        error = errno;
+    else if (!S_ISREG(info.st_mode))
+        error = EINVAL;
+    else if (size_t(info.st_size) > limit)
+        error = EFBIG;
+    size_t done = 0;
+    while (!error) {
+        // Room for one byte more than the file holds, to see its end, or that it grew.
+        if (done == content.size())
+            content.resize(std::min(std::max(2 * done, size_t(info.st_size) + 1), limit + 1));
+        ssize_t got = read(fd, &content[done], content.size() - done);
+        if (got == 0)
+            break;
+        if (got < 0) {
+            if (errno != EINTR)
+                error = errno;
+            continue;
+        }
+        done += size_t(got);
+        if (done > limit)
+            error = EFBIG;
+    }
+    close(fd);
+    content.resize(error ? 0 : done);
+    return error;
 }

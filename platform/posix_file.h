@@ -1,5 +1,6 @@
-// Files that are replaced whole: the settings file and the autostart entries. A crash or a
-// full disk leaves the old file or the new one, never a part.
+// The settings file and the autostart entries: read only when they are regular files, whole
+// or not at all, and replaced whole, so that a crash or a full disk leaves the old file or the
+// new one, never a part.
 #pragma once
 
 #include <string>
@@ -11,3 +12,9 @@
 // file is then gone and target untouched).
 int replaceFileWhole(const std::string &target, std::string temporaryTemplate, const std::string &content,
                      mode_t mode);
+
+// Reads the regular file at path whole into content, which is left empty on failure. Returns
+// 0, or an errno: ENOENT or ENOTDIR when there is nothing at the path, EINVAL for a node that
+// is no regular file (a FIFO, device, socket or folder, also behind a link: never opened, so
+// nothing blocks), EFBIG for a file longer than limit, or the error of the open or a read.
+int readRegularFile(const char *path, std::string &content, size_t limit);

@@ -186,3 +186,21 @@ TEST(PrivateProfile, WritesAsWindowsDoes)
 }
 
 } // namespace
+
+TEST(PrivateProfile, AFolderIsNoProfile)
+{
+    // A folder where the file should be: the defaults, and writes fail without touching it.
+    std::string path = iniPath("tallow_profile_folder.ini");
+    std::filesystem::remove_all(path);
+    ASSERT_TRUE(std::filesystem::create_directory(path));
+    char buffer[64];
+    std::memset(buffer, 0xcc, sizeof buffer);
+    EXPECT_EQ(GetPrivateProfileStringA("A", "k", "default", buffer, sizeof buffer, path.c_str()), 7u);
+    EXPECT_STREQ(buffer, "default");
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(WritePrivateProfileStringA("A", "k", "v", path.c_str()));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+    EXPECT_TRUE(std::filesystem::is_empty(path));
+    std::filesystem::remove_all(path);
+}

@@ -33,20 +33,45 @@ std::string readAll(const std::string &path)
 }
 
 // Runs this test binary again as a writer child (a fresh process, not a fork of this one, so
-// no lock held by another thread of ours is inherited).
-pid_t startWriter(const std::string &path, const char *mode)
+// no lock held by another thread of ours is inherited). A byte per finished write comes back
+// through *progress when asked for (the child's descriptor 3).
+pid_t startWriter(const std::string &path, const char *mode, int *progress = nullptr)
 {
+    int pipeEnds[2] = {-1, -1};
+    if (progress && pipe2(pipeEnds, O_CLOEXEC) != 0)
+        return -1;
     pid_t child = fork();
     if (child == 0) {
         int quiet = open("/dev/null", O_WRONLY);
         dup2(quiet, 1);
+        if (progress)
+            dup2(pipeEnds[1], 3);
         setenv("TALLOW_PROFILE_WRITER", path.c_str(), 1);
         setenv("TALLOW_PROFILE_MODE", mode, 1);
         execl("/proc/self/exe", "layer_tests", "--gtest_filter=ProfileCrash.DISABLED_WriterChild", "--gtest_also_run_disabled_tests",
               static_cast<char *>(nullptr));
         _exit(127);
     }
+    if (progress) {
+        close(pipeEnds[1]);
+        *progress = pipeEnds[0];
+    }
     return child;
+}
+
+// Waits for the writer to finish that many writes; false when it ended first.
+bool awaitWrites(int progress, int writes)
+{
+    char byte;
+    for (int done = 0; done < writes;) {
+        ssize_t got = read(progress, &byte, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        ++done;
+    }
+    return true;
 }
 
 struct TempFolder {
@@ -69,7 +94,9 @@ TEST(ProfileCrash, DISABLED_WriterChild)
     std::string a(300000, 'a'), b(300000, 'b');
     if (std::strcmp(mode, "loop") == 0) {
         for (unsigned i = 0;; ++i)
-            WritePrivateProfileStringA("S", "big", i % 2 ? a.c_str() : b.c_str(), path);
+            if (WritePrivateProfileStringA("S", "big", i % 2 ? a.c_str() : b.c_str(), path) &&
+                write(3, "w", 1) != 1)
+                _exit(1);
     }
     rlimit limit = {100000, 100000};
     setrlimit(RLIMIT_FSIZE, &limit);
@@ -87,12 +114,17 @@ TEST(ProfileCrash, AKilledWriterLeavesAWholeFile)
     std::string whole[2] = {contentWith('a'), contentWith('b')};
     int seen[2] = {};
     for (int round = 0; round < 12; ++round) {
-        pid_t writer = startWriter(path, "loop");
+        int progress = -1;
+        pid_t writer = startWriter(path, "loop", &progress);
         ASSERT_GT(writer, 0);
-        usleep(useconds_t(400000 + round * 7919 % 60000)); // start-up, then a few saves
+        // A few whole saves first, then a kill at some moment of the next one.
+        bool wrote = awaitWrites(progress, 1 + round % 2);
+        usleep(useconds_t(round * 7919 % 9000));
         kill(writer, SIGKILL);
+        close(progress);
         int status = 0;
         waitpid(writer, &status, 0);
+        ASSERT_TRUE(wrote) << "the writer ended before it wrote";
         ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself";
         std::string after = readAll(path);
         ASSERT_TRUE(after == whole[0] || after == whole[1]) << "round " << round << ": " << after.size() << " bytes";
