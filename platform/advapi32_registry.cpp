@@ -9,7 +9,12 @@
 // the Exec line with every argument quoted by the Desktop Entry rules, so that no character
 // of a path can split it, add an argument or reach a shell; the text itself is kept in
 // X-TallowLAMP-Command for RegQueryValueExA. The file is written whole: a temporary file
-// beside it, flushed to the disk, then renamed over it.
+// beside it, flushed to the disk, then renamed over it. Only regular files are entries (a
+// folder or FIFO of that name is no value and is never replaced), and since value names
+// ignore case, every file whose name matches is the value's: deleting removes them all.
+// A quoted program must name an existing regular file: the quotes are never read any other
+// way, so a text whose program names no file (a deleted executable, "... (deleted)") is
+// refused with ERROR_FILE_NOT_FOUND.
 // Not supported: any other key or root (ERROR_ACCESS_DENIED, as the program may meet on
 // Windows too); value types other than REG_SZ and the key's default value (debug builds
 // assert); names that cannot be file names (a '/', a leading '.', control characters) and
@@ -107,23 +112,37 @@ std::string autostartFolder()
     return home ? std::string(home) + "/.config/autostart" : std::string();
 }
 
-// The entry of a value: value names ignore case, so an entry whose name differs from the
-// value's only in case is that value's (and keeps its own spelling, as Windows keeps it).
+bool isRegularFile(const std::string &path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The files of a value's entries: every name in the folder that differs from the value's only
+// in case (value names ignore case; each keeps its own spelling, as Windows keeps it).
+std::vector<std::string> entryFiles(const std::string &folder, const char *name)
+{
+    std::vector<std::string> files;
+    std::string file = std::string(name) + ".desktop";
+    if (DIR *dir = opendir(folder.c_str())) {
+        while (const dirent *entry = readdir(dir))
+            if (sameIgnoringCase(entry->d_name, file.c_str()))
+                files.push_back(folder + "/" + entry->d_name);
+        closedir(dir);
+    }
+    return files;
+}
+
+// The entry of a value: the first regular file among its names, else the name itself.
 std::string entryPath(const char *name)
 {
     std::string folder = autostartFolder();
     if (folder.empty())
         return folder;
-    std::string file = std::string(name) + ".desktop";
-    if (DIR *dir = opendir(folder.c_str())) {
-        while (const dirent *entry = readdir(dir))
-            if (sameIgnoringCase(entry->d_name, file.c_str())) {
-                file = entry->d_name;
-                break;
-            }
-        closedir(dir);
-    }
-    return folder + "/" + file;
+    for (const std::string &file : entryFiles(folder, name))
+        if (isRegularFile(file))
+            return file;
+    return folder + "/" + name + ".desktop";
 }
 
 // Creates the folder and its missing parents.
@@ -150,35 +169,25 @@ LSTATUS errorFrom(int error)
 
 // --- command text to Exec line -------------------------------------------------------------
 
-bool isRegularFile(const std::string &path)
-{
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 // The program and arguments of a Windows command line. The program is quoted or ends at the
 // first blank, as CreateProcess reads it. A quoted program whose path itself holds quotes
-// ends at the last closing quote that leaves an existing file, so that such a path is never
-// cut short into another program. The arguments follow the C runtime's rules.
+// ends at the last closing quote that leaves an existing file; when none does, there is no
+// program (an empty list): cut at some other quote, the path would name another program.
+// The arguments follow the C runtime's rules.
 std::vector<std::string> splitCommandLine(const std::string &line)
 {
     std::vector<std::string> words;
     size_t at = 0;
     if (!line.empty() && line[0] == '"') {
-        size_t close = line.find('"', 1);
-        if (close == std::string::npos) {
-            words.push_back(line.substr(1));
-            return words;
-        }
-        for (size_t q = line.size() - 1; q > close; --q) {
-            bool endsWord = line[q] == '"' && (q + 1 == line.size() || line[q + 1] == ' ' || line[q + 1] == '\t');
-            if (endsWord && isRegularFile(line.substr(1, q - 1))) {
-                close = q;
+        for (at = line.size() - 1; at > 0; --at) {
+            bool endsWord = line[at] == '"' && (at + 1 == line.size() || line[at + 1] == ' ' || line[at + 1] == '\t');
+            if (endsWord && isRegularFile(line.substr(1, at - 1)))
                 break;
-            }
         }
-        words.push_back(line.substr(1, close - 1));
-        at = close + 1;
+        if (at == 0)
+            return words;
+        words.push_back(line.substr(1, at - 1));
+        ++at;
     } else {
         at = line.find_first_of(" \t");
         words.push_back(line.substr(0, at));
@@ -259,10 +268,10 @@ std::string quoteArgument(const std::string &word)
     return out + "\"";
 }
 
-std::string desktopEntry(const char *name, const std::string &command)
+std::string desktopEntry(const char *name, const std::vector<std::string> &words, const std::string &command)
 {
     std::string exec;
-    for (const std::string &word : splitCommandLine(command))
+    for (const std::string &word : words)
         exec += (exec.empty() ? "" : " ") + quoteArgument(word);
     return "[Desktop Entry]\nType=Application\nName=" + escapeValue(name) + "\nExec=" + escapeValue(exec) +
            "\n" + kCommandKey + escapeValue(command) + "\n";
@@ -280,17 +289,8 @@ LSTATUS writeWhole(const std::string &path, const std::string &text)
     return error ? errorFrom(error) : ERROR_SUCCESS;
 }
 
-bool readFile(const std::string &path, std::string *text)
-{
-    std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return false;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
-        text->append(buffer, n);
-    std::fclose(file);
-    return true;
-}
+// Entries are small; anything bigger is no entry of ours.
+constexpr size_t kLargestEntry = 65536;
 
 // The command text of an entry: ours from its own key, another's from its Exec line.
 std::string commandOf(const std::string &entry)
@@ -345,10 +345,22 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, c
     std::string command(text ? text : "", text ? strnlen(text, size) : 0);
     if (command.empty() || hasControlCharacter(command) || !isUtf8(command))
         return ERROR_INVALID_PARAMETER;
+    std::vector<std::string> words = splitCommandLine(command);
+    if (words.empty())
+        return ERROR_FILE_NOT_FOUND;
     std::string path = entryPath(valueName);
     if (path.empty())
         return ERROR_PATH_NOT_FOUND;
-    return writeWhole(path, desktopEntry(valueName, command));
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !isRegularFile(path))
+        return ERROR_ACCESS_DENIED; // a folder, FIFO or such of that name is never replaced
+    LSTATUS status = writeWhole(path, desktopEntry(valueName, words, command));
+    // One value, one entry: others of the same name in another case would start it again.
+    if (status == ERROR_SUCCESS)
+        for (const std::string &file : entryFiles(autostartFolder(), valueName))
+            if (file != path && isRegularFile(file))
+                unlink(file.c_str());
+    return status;
 }
 
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, BYTE *data, LPDWORD size)
@@ -358,7 +370,7 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
     if (reserved || (data && !size))
         return ERROR_INVALID_PARAMETER;
     std::string entry;
-    if (!usableName(valueName) || !readFile(entryPath(valueName), &entry))
+    if (!usableName(valueName) || readRegularFile(entryPath(valueName).c_str(), entry, kLargestEntry) != 0)
         return ERROR_FILE_NOT_FOUND;
     std::string command = commandOf(entry);
     DWORD needed = DWORD(command.size() + 1);
@@ -382,12 +394,18 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName)
         return ERROR_INVALID_HANDLE;
     if (!usableName(valueName))
         return ERROR_FILE_NOT_FOUND;
-    std::string path = entryPath(valueName);
-    if (path.empty())
-        return ERROR_FILE_NOT_FOUND;
-    if (unlink(path.c_str()) != 0)
-        return errno == ENOENT ? ERROR_FILE_NOT_FOUND : errorFrom(errno);
-    return ERROR_SUCCESS;
+    std::string folder = autostartFolder();
+    LSTATUS status = ERROR_FILE_NOT_FOUND;
+    LSTATUS failure = ERROR_SUCCESS;
+    for (const std::string &file : entryFiles(folder, valueName)) {
+        if (!isRegularFile(file))
+            continue;
+        if (unlink(file.c_str()) == 0)
+            status = ERROR_SUCCESS;
+        else
+            failure = errorFrom(errno);
+    }
+    return failure != ERROR_SUCCESS ? failure : status;
 }
 
 LSTATUS RegCloseKey(HKEY key)

@@ -7,10 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -228,17 +230,20 @@ TEST_F(Autostart, NoPathCanRunAnythingElse)
 TEST_F(Autostart, EntryIsWrittenWholeWhereXdgConfigHomeSays)
 {
     // The folder does not exist yet: it is made.
-    ASSERT_EQ(ERROR_SUCCESS, setRunValue("TallowLAMP", "\"/opt/tallow/TallowLAMP\" /STARTUP"));
+    std::string first = root + "/opt/TallowLAMP", second = root + "/bin/TallowLAMP";
+    makeFile(first);
+    makeFile(second);
+    ASSERT_EQ(ERROR_SUCCESS, setRunValue("TallowLAMP", "\"" + first + "\" /STARTUP"));
     EXPECT_EQ("[Desktop Entry]\n"
               "Type=Application\n"
               "Name=TallowLAMP\n"
-              "Exec=\"/opt/tallow/TallowLAMP\" \"/STARTUP\"\n"
-              "X-TallowLAMP-Command=\"/opt/tallow/TallowLAMP\" /STARTUP\n",
+              "Exec=\"" + first + "\" \"/STARTUP\"\n"
+              "X-TallowLAMP-Command=\"" + first + "\" /STARTUP\n",
               readAll(entry));
     // Written again: still one file, no temporary left behind, the new text whole.
-    ASSERT_EQ(ERROR_SUCCESS, setRunValue("TallowLAMP", "\"/usr/local/bin/TallowLAMP\" /STARTUP"));
+    ASSERT_EQ(ERROR_SUCCESS, setRunValue("TallowLAMP", "\"" + second + "\" /STARTUP"));
     EXPECT_EQ(std::vector<std::string>{"TallowLAMP.desktop"}, filesIn(folder));
-    EXPECT_EQ((std::vector<std::string>{"/usr/local/bin/TallowLAMP", "/STARTUP"}),
+    EXPECT_EQ((std::vector<std::string>{second, "/STARTUP"}),
               launcherArguments(keyValue(readAll(entry), "Exec")));
     struct stat info;
     ASSERT_EQ(0, stat(entry.c_str(), &info));
@@ -255,7 +260,7 @@ TEST_F(Autostart, EntryIsWrittenWholeWhereXdgConfigHomeSays)
     // A relative XDG_CONFIG_HOME does not count: ~/.config is used.
     setenv("XDG_CONFIG_HOME", "relative/config", 1);
     setenv("HOME", (root + "/home").c_str(), 1);
-    ASSERT_EQ(ERROR_SUCCESS, setRunValue("TallowLAMP", "\"/opt/TallowLAMP\" /STARTUP"));
+    ASSERT_EQ(ERROR_SUCCESS, setRunValue("TallowLAMP", "\"" + first + "\" /STARTUP"));
     EXPECT_FALSE(readAll(root + "/home/.config/autostart/TallowLAMP.desktop").empty());
 }
 
@@ -275,7 +280,7 @@ TEST_F(Autostart, FailuresAreReportedAndTouchNothingElse)
 
     // An autostart "folder" that is a file: the write fails and says so.
     makeFile(folder);
-    EXPECT_NE(ERROR_SUCCESS, setRunValue("TallowLAMP", "\"/opt/TallowLAMP\" /STARTUP"));
+    EXPECT_NE(ERROR_SUCCESS, setRunValue("TallowLAMP", "\"/bin/true\" /STARTUP"));
     std::string back;
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, queryRunValue("TallowLAMP", &back));
 }
@@ -291,4 +296,128 @@ TEST_F(Autostart, StartWithOsRegistersThisExecutable)
     EXPECT_TRUE(filesIn(folder).empty());
     setStartWithOs(FALSE);
     EXPECT_TRUE(filesIn(folder).empty());
+}
+
+TEST_F(Autostart, UntickingRemovesTheEntryWhateverTheCaseOfItsName)
+{
+    // Value names ignore case: each of these is the value, and each would start the program.
+    for (const char *name : {"tallowlamp.desktop", "TALLOWLAMP.desktop", "TallowLamp.Desktop"})
+        makeFile(folder + "/" + name);
+    makeFile(folder + "/Other.desktop");
+    setStartWithOs(FALSE);
+    EXPECT_EQ(std::vector<std::string>{"Other.desktop"}, filesIn(folder));
+
+    // Ticking leaves one entry, in the spelling found, and no other.
+    makeFile(folder + "/tallowlamp.desktop");
+    makeFile(folder + "/TALLOWLAMP.DESKTOP");
+    setStartWithOs(TRUE);
+    std::vector<std::string> left = filesIn(folder);
+    EXPECT_EQ(2u, left.size());
+    std::string back;
+    EXPECT_EQ(ERROR_SUCCESS, queryRunValue("TallowLAMP", &back));
+    setStartWithOs(FALSE);
+    EXPECT_EQ(std::vector<std::string>{"Other.desktop"}, filesIn(folder));
+}
+
+TEST_F(Autostart, OnlyRegularFilesAreEntries)
+{
+    // A folder and a FIFO of the entry's name: no value, nothing replaced, nothing blocks.
+    alarm(60);
+    std::string program = root + "/TallowLAMP";
+    makeFile(program);
+    makeFile(folder + "/Other.desktop");
+    for (bool fifo : {false, true}) {
+        std::string node = folder + "/TallowLAMP.desktop";
+        ASSERT_EQ(0, fifo ? mkfifo(node.c_str(), 0600) : mkdir(node.c_str(), 0700));
+        std::string back;
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, queryRunValue("TallowLAMP", &back)) << fifo;
+        EXPECT_EQ(ERROR_ACCESS_DENIED, setRunValue("TallowLAMP", "\"" + program + "\" /STARTUP")) << fifo;
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, deleteRunValue("TallowLAMP")) << fifo;
+        struct stat info;
+        ASSERT_EQ(0, lstat(node.c_str(), &info)) << fifo;
+        EXPECT_TRUE(fifo ? S_ISFIFO(info.st_mode) : S_ISDIR(info.st_mode)) << fifo;
+        EXPECT_EQ(2u, filesIn(folder).size()) << fifo;
+        std::string command = "rm -rf '" + node + "'";
+        ASSERT_EQ(0, std::system(command.c_str()));
+    }
+    alarm(0);
+}
+
+TEST_F(Autostart, AQuotedProgramThatNamesNoFileIsRefused)
+{
+    // Neither "x" nor the whole path names a file: no quote is taken as the program's end.
+    std::string command = "\"" + root + "/x\" y/TallowLAMP\" /STARTUP";
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, setRunValue("TallowLAMP", command));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, setRunValue("TallowLAMP", "\"" + root + "/missing\" /STARTUP"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, setRunValue("TallowLAMP", "\"" + root + "/x"));
+    EXPECT_TRUE(filesIn(folder).empty());
+}
+
+namespace {
+
+// Starts this test binary as program, which registers itself; answers its exit status.
+int registerFrom(const std::string &program, bool deleteFirst)
+{
+    pid_t child = fork();
+    if (child == 0) {
+        int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, 1);
+        if (deleteFirst)
+            setenv("TALLOW_DELETE_SELF", "1", 1);
+        execl(program.c_str(), "layer_tests", "--gtest_filter=AutostartChild.DISABLED_RegistersItself",
+              "--gtest_also_run_disabled_tests", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string ownExecutable()
+{
+    char path[4096];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    return std::string(path, length > 0 ? size_t(length) : 0);
+}
+
+} // namespace
+
+// The child's side: ticks "Start with os", after deleting its own executable when asked.
+TEST(AutostartChild, DISABLED_RegistersItself)
+{
+    if (std::getenv("TALLOW_DELETE_SELF")) {
+        // From here on /proc/self/exe reads "... (deleted)".
+        ASSERT_EQ(0, unlink(ownExecutable().c_str()));
+    }
+    setStartWithOs(TRUE);
+    if (std::getenv("TALLOW_DELETE_SELF")) {
+        char path[MAX_PATH];
+        DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+        ASSERT_GT(length, 0u);
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, setRunValue("TallowLAMP", std::string("\"") + path + "\" /STARTUP")) << path;
+    }
+}
+
+TEST_F(Autostart, RegistersTheRealPathAndNeverADeletedOne)
+{
+    // A copy of this binary (a second link to it, so no bytes are copied) beside the build,
+    // started through a symbolic link: the entry names the file, not the link.
+    std::string self = ownExecutable();
+    std::string copies = self.substr(0, self.rfind('/')) + "/tallow-autostart-" + std::to_string(getpid());
+    ASSERT_EQ(0, mkdir(copies.c_str(), 0700));
+    std::string copy = copies + "/layer_tests", alias = copies + "/alias";
+    ASSERT_EQ(0, link(self.c_str(), copy.c_str())) << "cannot link " << self;
+    ASSERT_EQ(0, symlink(copy.c_str(), alias.c_str()));
+    EXPECT_EQ(0, registerFrom(alias, false));
+    EXPECT_EQ((std::vector<std::string>{copy, "/STARTUP"}), launcherArguments(keyValue(readAll(entry), "Exec")));
+
+    // After an upgrade replaced it, the running file reads "... (deleted)": refused, and the
+    // entry already there stays as it was.
+    std::string before = readAll(entry);
+    EXPECT_EQ(0, registerFrom(copy, true));
+    EXPECT_EQ(before, readAll(entry));
+    EXPECT_EQ(std::vector<std::string>{"TallowLAMP.desktop"}, filesIn(folder));
+    unlink(alias.c_str());
+    unlink(copy.c_str());
+    rmdir(copies.c_str());
 }
