@@ -1,13 +1,17 @@
 // KERNEL32 process services: last error, the named mutex, CloseHandle, process affinity,
 // command line, module handle and file name, system folder, Sleep, GetTickCount, memory
 // status; and the C runtime's _strlwr.
-// The named mutex is a per-user flock on a file in $XDG_RUNTIME_DIR (else /tmp, the uid in the
-// name): the kernel frees it when its holder dies, even by a crash. Only single-threaded use:
-// initialOwner is ignored, and an unnamed mutex is not supported.
+// The named mutex is a per-user flock on a file in $XDG_RUNTIME_DIR, else in a folder of the
+// user's own in $TMPDIR or /tmp, "tallowlamp-<uid>", mode 0700: the kernel frees it when its
+// holder dies, even by a crash. A folder or lock file that another user owns or may write to
+// is not trusted (ERROR_ACCESS_DENIED): it could answer "already running" for us, or hold no
+// lock at all. Only single-threaded use: initialOwner is ignored, and an unnamed mutex is not
+// supported.
 // GetModuleHandleA answers for the program itself only (NULL or its own file name).
 // GlobalMemoryStatusEx reads proc/meminfo under TALLOWLAMP_SYSROOT; the virtual address space
 // members are those of a 32-bit process (2 GiB, all of it counted as available).
 #include "platform/kernel32_handle.h"
+#include "platform/layer_qt.h"
 #include "platform/sysroot.h"
 #include "platform/win32.h"
 
@@ -21,6 +25,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <iterator>
+#include <poll.h>
 #include <linux/magic.h>
 #include <sched.h>
 #include <string>
@@ -37,6 +42,10 @@ thread_local DWORD lastError = ERROR_SUCCESS;
 HMODULE const programModule = reinterpret_cast<HMODULE>(uintptr_t(0x00400000));
 
 HANDLE const currentProcess = reinterpret_cast<HANDLE>(intptr_t(-1));
+
+// The start-up's pipe of close signals, when it has one (layerWatchCloseSignals).
+int closeSignals = -1;
+void (*deliverCloseSignals)() = nullptr;
 
 // "...\name" or ".../name": the last element.
 const char *lastElement(const char *path)
@@ -81,6 +90,34 @@ void appendArgument(char *&out, char *end, const char *argument, bool forceQuote
         put('"');
 }
 
+// Owned by this user, and no one else may write to it.
+bool ownAndPrivate(const struct stat &info)
+{
+    return info.st_uid == geteuid() && (info.st_mode & 022) == 0;
+}
+
+// The folder of the per-user locks: $XDG_RUNTIME_DIR when it is this user's alone, else
+// "tallowlamp-<uid>" in $TMPDIR or /tmp, made with mode 0700 (and brought back to it).
+bool lockFolder(char *folder, size_t size)
+{
+    struct stat info;
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && runtime[0] == '/' && stat(runtime, &info) == 0 && S_ISDIR(info.st_mode) && ownAndPrivate(info) &&
+        std::snprintf(folder, size, "%s", runtime) < int(size))
+        return true;
+    const char *temporary = std::getenv("TMPDIR");
+    if (!temporary || temporary[0] != '/')
+        temporary = "/tmp";
+    if (std::snprintf(folder, size, "%s/tallowlamp-%u", temporary, unsigned(geteuid())) >= int(size))
+        return false;
+    if (mkdir(folder, 0700) != 0 && errno != EEXIST)
+        return false;
+    // Not through a link, and only a folder of ours: in a shared /tmp anyone may make one first.
+    if (lstat(folder, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid())
+        return false;
+    return (info.st_mode & 077) == 0 || chmod(folder, 0700) == 0;
+}
+
 } // namespace
 
 DWORD GetLastError(void)
@@ -108,12 +145,16 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR 
     safeName[i] = 0;
 
     char path[4096];
-    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime)
-        std::snprintf(path, sizeof path, "%s/%s.mutex", runtime, safeName);
-    else
-        std::snprintf(path, sizeof path, "/tmp/%s-%u.mutex", safeName, unsigned(getuid()));
-    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int fd = -1;
+    if (lockFolder(path, sizeof path) && std::strlen(path) + std::strlen(safeName) + 8 < sizeof path) {
+        std::strcat(std::strcat(std::strcat(path, "/"), safeName), ".mutex");
+        fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    }
+    struct stat info;
+    if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !ownAndPrivate(info))) {
+        close(fd);
+        fd = -1;
+    }
     if (fd < 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
@@ -261,14 +302,30 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
     return sizeof folder - 1;
 }
 
+void layerWatchCloseSignals(int pipeFd, void (*deliver)())
+{
+    closeSignals = pipeFd;
+    deliverCloseSignals = deliver;
+}
+
 void Sleep(DWORD milliseconds)
 {
     // Sleep(0) gives the rest of the time slice to another thread of the process: there is
     // none, so it costs nothing here.
     if (milliseconds == 0)
         return;
-    timespec rest = {time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+    // A close signal ends the wait, so that SIGTERM or Ctrl+C during the delayed start ends
+    // the program at once; the WM_CLOSE goes ahead of whatever the caller posts next.
+    pollfd signals = {closeSignals, POLLIN, 0};
+    DWORD start = GetTickCount();
+    for (DWORD spent = 0; spent < milliseconds; spent = GetTickCount() - start) {
+        int ready = poll(&signals, closeSignals >= 0 ? 1 : 0, int(milliseconds - spent));
+        if (ready > 0) {
+            deliverCloseSignals();
+            return;
+        }
+        if (ready < 0 && errno != EINTR)
+            return;
     }
 }
 

@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sched.h>
 #include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -116,6 +119,83 @@ TEST(Mutex, IsHeldWhileItsHolderLives)
     EXPECT_TRUE(CloseHandle(again));
     EXPECT_TRUE(CloseHandle(mutex));
     unsetenv("TALLOW_MUTEX");
+}
+
+TEST(Mutex, TrustsOnlyAFolderAndLockOfTheUsersOwn)
+{
+    // Run as root, the suite makes the other user "nobody"; as anyone else it cannot give a
+    // file away, so the cases need root.
+    if (geteuid() != 0)
+        GTEST_SKIP() << "SKIPPED LOUDLY: the other user's files need root to make; this machine runs the suite as uid "
+                     << geteuid();
+    char pattern[] = "/tmp/tallow-mutex-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    std::string scratch = pattern, mine = scratch + "/tmp/tallowlamp-0";
+    std::string name = "TallowLAMP-trust-" + std::to_string(getpid());
+    std::string theirs = scratch + "/run";
+    ASSERT_EQ(0, mkdir((scratch + "/tmp").c_str(), 01777));
+    ASSERT_EQ(0, chmod((scratch + "/tmp").c_str(), 01777));
+    ASSERT_EQ(0, mkdir(theirs.c_str(), 0777));
+    ASSERT_EQ(0, chmod(theirs.c_str(), 0777));
+    ASSERT_EQ(0, chown(theirs.c_str(), 65534, 65534));
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR"), *temporary = std::getenv("TMPDIR");
+    std::string oldRuntime = runtime ? runtime : "", oldTemporary = temporary ? temporary : "";
+    setenv("TMPDIR", (scratch + "/tmp").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", theirs.c_str(), 1);
+
+    // Another user's runtime folder, with a lock held in it: not ours, so no "already running".
+    std::string planted = theirs + "/" + name + ".mutex";
+    int held = open(planted.c_str(), O_RDWR | O_CREAT, 0666);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(0, flock(held, LOCK_EX | LOCK_NB));
+    SetLastError(0xdeadbeef);
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+    EXPECT_NE(nullptr, mutex);
+    EXPECT_EQ(DWORD(ERROR_SUCCESS), GetLastError());
+    CloseHandle(mutex);
+    close(held);
+    // It went to the user's own folder in TMPDIR, private.
+    struct stat info;
+    ASSERT_EQ(0, lstat(mine.c_str(), &info));
+    EXPECT_EQ(0700u, info.st_mode & 07777);
+    EXPECT_EQ(0, access((mine + "/" + name + ".mutex").c_str(), F_OK));
+
+    // A lock file in it that someone else owns.
+    unsetenv("XDG_RUNTIME_DIR");
+    ASSERT_EQ(0, chown((mine + "/" + name + ".mutex").c_str(), 65534, 65534));
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(nullptr, CreateMutexA(nullptr, FALSE, name.c_str()));
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+
+    // The folder made first by someone else, or a link put in its place.
+    std::string command = "rm -rf '" + mine + "'";
+    ASSERT_EQ(0, std::system(command.c_str()));
+    ASSERT_EQ(0, mkdir(mine.c_str(), 0777));
+    ASSERT_EQ(0, chown(mine.c_str(), 65534, 65534));
+    EXPECT_EQ(nullptr, CreateMutexA(nullptr, FALSE, name.c_str()));
+    ASSERT_EQ(0, rmdir(mine.c_str()));
+    ASSERT_EQ(0, symlink(theirs.c_str(), mine.c_str()));
+    EXPECT_EQ(nullptr, CreateMutexA(nullptr, FALSE, name.c_str()));
+    ASSERT_EQ(0, unlink(mine.c_str()));
+
+    // A folder of ours that others may enter is made private again.
+    ASSERT_EQ(0, mkdir(mine.c_str(), 0755));
+    mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+    EXPECT_NE(nullptr, mutex);
+    CloseHandle(mutex);
+    ASSERT_EQ(0, lstat(mine.c_str(), &info));
+    EXPECT_EQ(0700u, info.st_mode & 07777);
+
+    auto restore = [](const char *variable, const std::string &value) {
+        if (value.empty())
+            unsetenv(variable);
+        else
+            setenv(variable, value.c_str(), 1);
+    };
+    restore("TMPDIR", oldTemporary);
+    restore("XDG_RUNTIME_DIR", oldRuntime);
+    command = "rm -rf '" + scratch + "'";
+    EXPECT_EQ(0, std::system(command.c_str()));
 }
 
 TEST(CommandLine, IsRebuiltAsWindowsShowsIt)
