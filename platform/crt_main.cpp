@@ -1,8 +1,8 @@
 // The process start-up of the Linux program, as Windows' start-up code runs a GUI program:
 // the layer's Qt application, the command-line tail, then WinMain and its result as the
 // exit code. SIGINT and SIGTERM end the program as its close box does: through a self-pipe
-// the layer posts WM_CLOSE to the program's dialog (and to any open message box first); a
-// second signal ends the process at once.
+// the layer posts WM_CLOSE to the program's dialog (and to any open message box first), also
+// from inside a Sleep, which the signal cuts short; a second signal ends the process at once.
 #include "platform/layer_qt.h"
 #include "platform/layer_testing.h"
 #include "platform/user32_window.h"
@@ -45,6 +45,7 @@ void installSignalHandling()
         return;
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, layerApplication());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, closeOnSignal);
+    layerWatchCloseSignals(signalPipe[0], closeOnSignal);
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);

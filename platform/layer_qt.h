@@ -5,3 +5,7 @@
 class QApplication;
 
 QApplication *layerApplication();
+
+// The process start-up's pipe of close signals (SIGINT, SIGTERM) and what delivers them as
+// WM_CLOSE: a long Sleep (the delayed start's) ends when one arrives, and delivers it at once.
+void layerWatchCloseSignals(int pipeFd, void (*deliver)());
