@@ -10,16 +10,20 @@ config=${XDG_CONFIG_HOME:-$HOME/.config}
 [ "${config:0:1}" = / ] || config=$HOME/.config
 
 state() {
-    local place
-    for place in "$config/autostart" "${XDG_RUNTIME_DIR:-/nonexistent}" "/tmp/tallowlamp-$uid" \
-        "${TMPDIR:-/tmp}/tallowlamp-$uid" "/tmp/TallowLAMP-$uid.mutex"; do
+    local place places=("$config/autostart" "${XDG_RUNTIME_DIR:-/nonexistent}" "/tmp/tallowlamp-$uid"
+        "/tmp/TallowLAMP-$uid.mutex")
+    [ -n "${TMPDIR:-}" ] && [ "${TMPDIR%/}" != /tmp ] && places+=("$TMPDIR/tallowlamp-$uid")
+    for place in "${places[@]}"; do
         [ -e "$place" ] || { echo "absent $place"; continue; }
         # The runtime folder is the session's: only what TallowLAMP may put there counts.
         if [ "$place" = "${XDG_RUNTIME_DIR:-}" ]; then
             find "$place" -maxdepth 1 -iname '*tallow*' -printf '%p %s %T@ %i\n' 2>/dev/null | sort
             continue
         fi
-        find "$place" -printf '%p %y %s %T@ %i\n' 2>/dev/null | sort
+        # Folders by name only: their times move whenever anything comes and goes, also by
+        # other programs of the session; what stays in them is what counts.
+        find "$place" -type d -printf '%p/\n' 2>/dev/null | sort
+        find "$place" ! -type d -printf '%p %y %s %T@ %i\n' 2>/dev/null | sort
         find "$place" -type f -exec md5sum {} + 2>/dev/null | sort
     done
 }
