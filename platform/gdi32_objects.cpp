@@ -198,6 +198,20 @@ int layerGdiObjectCount()
     return count;
 }
 
+LayerGdiCounts layerGdiCounts()
+{
+    LayerGdiCounts counts = {};
+    for (const GdiObject &object : table().objects) {
+        if (object.stock)
+            continue;
+        counts.bitmaps += object.kind == GdiKind::Bitmap;
+        counts.brushes += object.kind == GdiKind::Brush;
+        counts.fonts += object.kind == GdiKind::Font;
+        counts.dcs += object.kind == GdiKind::Dc;
+    }
+    return counts;
+}
+
 int layerIconCount()
 {
     int count = 0;

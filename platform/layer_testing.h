@@ -14,6 +14,11 @@ void layerForgetMachine();
 // left out, so that a test can show that repeated drawing holds a constant number.
 int layerGdiObjectCount();
 int layerIconCount();
+// The same by kind: bitmaps, brushes, fonts and DCs.
+struct LayerGdiCounts {
+    int bitmaps, brushes, fonts, dcs;
+};
+LayerGdiCounts layerGdiCounts();
 
 // ---------------------------------------------------------------------------------------
 // Process start-up (crt_main.cpp): the command-line tail that WinMain receives, found in the
