@@ -63,7 +63,7 @@ std::string_view trim(std::string_view text)
 
 bool sameName(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+    return a.size() == b.size() && (a.empty() || strncasecmp(a.data(), b.data(), a.size()) == 0);
 }
 
 // A UTF-8 byte order mark is not part of the first line.
