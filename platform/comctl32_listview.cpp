@@ -8,16 +8,19 @@
 //   LVM_GETITEMCOUNT; LVM_SETITEMTEXTA; LVM_GETITEMTEXTA; LVM_GETITEMA (LVIF_TEXT, LVIF_STATE,
 //   LVIF_PARAM); LVM_SETITEMSTATE and LVM_GETITEMSTATE (LVIS_SELECTED, LVIS_FOCUSED,
 //   LVIS_STATEIMAGEMASK; item -1 is every item); LVM_GETNEXTITEM (LVNI_ALL, LVNI_SELECTED,
-//   LVNI_FOCUSED); LVM_FINDITEMA (LVFI_STRING); LVM_SET/GETEXTENDEDLISTVIEWSTYLE
-//   (LVS_EX_GRIDLINES, _CHECKBOXES, _FULLROWSELECT, _LABELTIP); LVM_GETITEMRECT (LVIR_BOUNDS,
-//   LVIR_ICON, LVIR_LABEL); WM_LBUTTONDOWN, WM_LBUTTONUP and WM_KEYDOWN (arrows, Home, End,
-//   Space), which are also the paths the widget's own mouse and keys take.
+//   LVNI_FOCUSED); LVM_FINDITEMA (LVFI_STRING; any other search, or none, finds nothing);
+//   LVM_SET/GETEXTENDEDLISTVIEWSTYLE (LVS_EX_GRIDLINES, _CHECKBOXES, _FULLROWSELECT,
+//   _LABELTIP); LVM_GETITEMRECT (LVIR_BOUNDS, LVIR_ICON, LVIR_LABEL); LVS_SHOWSELALWAYS;
+//   WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONDOWN, WM_RBUTTONUP and
+//   WM_KEYDOWN (arrows, Home, End, Space), which are also the paths the widget's own mouse
+//   and keys take.
 //   Notifications: LVN_ITEMCHANGING and LVN_ITEMCHANGED (state changes, text of column 0),
-//   NM_CLICK (NMITEMACTIVATE).
+//   NM_CLICK, NM_DBLCLK and NM_RCLICK (NMITEMACTIVATE).
 // Not supported (asserts in debug builds): views other than report, LVS_OWNERDATA, sorting,
 // text callbacks, image lists and icons, label editing, any other LVM_ message or flag.
 // Not sent, as the program reads none of them: LVN_INSERTITEM, LVN_DELETEITEM,
-// LVN_DELETEALLITEMS, NM_SETFOCUS, NM_KILLFOCUS, NM_RELEASEDCAPTURE, NM_DBLCLK, custom draw.
+// LVN_DELETEALLITEMS, LVN_ITEMACTIVATE, NM_SETFOCUS, NM_KILLFOCUS, NM_RELEASEDCAPTURE,
+// WM_CONTEXTMENU, custom draw.
 // Mouse modifiers (Ctrl, Shift) are ignored; LVM_FINDITEMA folds ASCII letters only.
 #include "platform/user32_window.h"
 
@@ -52,6 +55,9 @@ constexpr int kLvirLabel = 2;
 constexpr UINT kStateMasks = LVIS_SELECTED | LVIS_FOCUSED | LVIS_STATEIMAGEMASK;
 constexpr DWORD kExtendedStyles =
     LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP;
+constexpr UINT kLvsShowSelAlways = 0x0008;
+constexpr UINT kNmDblClk = UINT(-3);
+constexpr UINT kNmRClick = UINT(-5);
 constexpr WPARAM kVkSpace = 0x20, kVkEnd = 0x23, kVkHome = 0x24, kVkUp = 0x26, kVkDown = 0x28;
 const LPSTR kTextCallback = reinterpret_cast<LPSTR>(-1);
 
@@ -71,6 +77,7 @@ struct ListView {
     std::vector<ListRow> rows;
     bool buttonDown;
     int buttonDownItem; // a selected row pressed again: the release leaves it selected alone
+    bool rightButtonDown;
 };
 
 struct HitTest {
@@ -82,6 +89,10 @@ struct HitTest {
 
 LRESULT onButtonDown(ListView *view, POINT point);
 LRESULT onButtonUp(ListView *view, POINT point);
+LRESULT onButtonDoubleClick(ListView *view, POINT point);
+LRESULT onRightButtonDown(ListView *view, POINT point);
+LRESULT onRightButtonUp(ListView *view, POINT point);
+void showSelection(ListView *view);
 LRESULT onKeyDown(ListView *view, WPARAM key);
 
 // The control's widget. It owns the control's record, so both go together when the dialog
@@ -134,14 +145,24 @@ protected:
     {
         if (event->button() == Qt::LeftButton)
             onButtonDown(&view, clientPoint(event));
+        else if (event->button() == Qt::RightButton)
+            onRightButtonDown(&view, clientPoint(event));
     }
     void mouseReleaseEvent(QMouseEvent *event) override
     {
         if (event->button() == Qt::LeftButton)
             onButtonUp(&view, clientPoint(event));
+        else if (event->button() == Qt::RightButton)
+            onRightButtonUp(&view, clientPoint(event));
     }
-    // Windows: the second press of a double click neither selects nor toggles.
-    void mouseDoubleClickEvent(QMouseEvent *) override {}
+    // Qt's second press of a double click is Windows' WM_LBUTTONDBLCLK.
+    void mouseDoubleClickEvent(QMouseEvent *event) override
+    {
+        if (event->button() == Qt::LeftButton)
+            onButtonDoubleClick(&view, clientPoint(event));
+        else if (event->button() == Qt::RightButton)
+            onRightButtonDown(&view, clientPoint(event));
+    }
     void mouseMoveEvent(QMouseEvent *) override {}
     void keyPressEvent(QKeyEvent *event) override
     {
@@ -160,6 +181,14 @@ protected:
     void focusInEvent(QFocusEvent *event) override
     {
         QWidget::focusInEvent(event);
+        showSelection(&view);
+        viewport()->update();
+    }
+    // Windows draws the selection of a list without the focus only with LVS_SHOWSELALWAYS.
+    void focusOutEvent(QFocusEvent *event) override
+    {
+        QWidget::focusOutEvent(event);
+        showSelection(&view);
         viewport()->update();
     }
     bool viewportEvent(QEvent *event) override
@@ -278,7 +307,8 @@ void showRowState(ListView *view, int row)
         int last = (view->extendedStyle & LVS_EX_FULLROWSELECT) ? columns - 1 : 0;
         QItemSelection cells(widget->model()->index(row, 0), widget->model()->index(row, columns - 1));
         widget->selectionModel()->select(cells, QItemSelectionModel::Deselect);
-        if (record.state & LVIS_SELECTED)
+        bool drawn = widget->hasFocus() || (view->window->style & kLvsShowSelAlways);
+        if ((record.state & LVIS_SELECTED) && drawn)
             widget->selectionModel()->select(
                 QItemSelection(widget->model()->index(row, 0), widget->model()->index(row, last)),
                 QItemSelectionModel::Select);
@@ -294,6 +324,12 @@ void showRow(ListView *view, int row)
     for (int column = 0; column < int(view->columnFormats.size()); ++column)
         showCell(view, row, column);
     showRowState(view, row);
+}
+
+void showSelection(ListView *view)
+{
+    for (int row = 0; row < itemCount(view); ++row)
+        showRowState(view, row);
 }
 
 void showAllRows(ListView *view)
@@ -316,10 +352,10 @@ LRESULT notifyItem(ListView *view, UINT code, int item, UINT newState, UINT oldS
     return layerNotifyParent(view->window, &nm.hdr);
 }
 
-void notifyClick(ListView *view, const HitTest &hit)
+void notifyClick(ListView *view, const HitTest &hit, UINT code = NM_CLICK)
 {
     NMITEMACTIVATE nm{};
-    nm.hdr.code = NM_CLICK;
+    nm.hdr.code = code;
     nm.iItem = hit.item;
     nm.iSubItem = hit.subItem;
     nm.ptAction = hit.point;
@@ -506,10 +542,9 @@ bool sameTextIgnoringCase(const std::string &a, const char *b)
 
 LRESULT findItem(ListView *view, int start, const LVFINDINFOA *info)
 {
-    if (!info)
+    // Windows finds nothing where nothing was asked; the layer searches whole texts only.
+    if (!info || info->flags != LVFI_STRING || !info->psz)
         return -1;
-    if (info->flags != LVFI_STRING || !info->psz)
-        return unsupported("LVFI_ search", LVM_FINDITEMA) - 1;
     for (int i = start + 1; i >= 0 && i < itemCount(view); ++i)
         if (sameTextIgnoringCase(cellText(view->rows[i], 0), info->psz))
             return i;
@@ -679,6 +714,18 @@ void selectOnly(ListView *view, int item)
     changeItemState(view, item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
 }
 
+bool onRow(const ListView *view, const HitTest &hit)
+{
+    return hit.item >= 0 && (hit.subItem == 0 || (view->extendedStyle & LVS_EX_FULLROWSELECT));
+}
+
+void deselectAll(ListView *view)
+{
+    for (int item = 0; item < itemCount(view); ++item)
+        if (view->rows[item].state & LVIS_SELECTED)
+            changeItemState(view, item, 0, LVIS_SELECTED);
+}
+
 // Windows: a press on a check box sends NM_CLICK and toggles the box, selecting nothing; a
 // press on a row selects it (a row selected already only takes the focus until the release);
 // a press elsewhere clears the selection. NM_CLICK otherwise follows on the release.
@@ -687,13 +734,12 @@ LRESULT onButtonDown(ListView *view, POINT point)
     view->buttonDown = true;
     view->buttonDownItem = -1;
     HitTest hit = hitTest(view, point);
-    bool onRow = hit.item >= 0 && (hit.subItem == 0 || (view->extendedStyle & LVS_EX_FULLROWSELECT));
-    if (onRow && hit.checkBox) {
+    if (onRow(view, hit) && hit.checkBox) {
         notifyClick(view, hit);
         if (validItem(view, hit.item))
             toggleCheckBox(view, hit.item);
         view->buttonDown = false;
-    } else if (onRow) {
+    } else if (onRow(view, hit)) {
         if (view->rows[hit.item].state & LVIS_SELECTED) {
             view->buttonDownItem = hit.item;
             changeItemState(view, hit.item, LVIS_FOCUSED, LVIS_FOCUSED);
@@ -701,9 +747,7 @@ LRESULT onButtonDown(ListView *view, POINT point)
             selectOnly(view, hit.item);
         }
     } else {
-        for (int item = 0; item < itemCount(view); ++item)
-            if (view->rows[item].state & LVIS_SELECTED)
-                changeItemState(view, item, 0, LVIS_SELECTED);
+        deselectAll(view);
     }
     view->widget->setFocus(Qt::MouseFocusReason);
     return 0;
@@ -719,6 +763,46 @@ LRESULT onButtonUp(ListView *view, POINT point)
     if (hit.item != -1 && hit.item == view->buttonDownItem && validItem(view, hit.item))
         selectOnly(view, hit.item);
     view->buttonDownItem = -1;
+    return 0;
+}
+
+// Windows: the second press of a double click reports NM_DBLCLK, and on a check box turns the
+// box once more, so two quick clicks count as two (Wine reports it but turns the box once).
+// Its release is no click of its own.
+LRESULT onButtonDoubleClick(ListView *view, POINT point)
+{
+    view->buttonDown = false;
+    view->buttonDownItem = -1;
+    HitTest hit = hitTest(view, point);
+    notifyClick(view, hit, kNmDblClk);
+    if (onRow(view, hit) && hit.checkBox && validItem(view, hit.item))
+        toggleCheckBox(view, hit.item);
+    return 0;
+}
+
+// Windows: a right press focuses the row under it and selects it alone unless it is selected
+// already (a box is not turned); off the rows it clears the selection. NM_RCLICK follows on
+// the release.
+LRESULT onRightButtonDown(ListView *view, POINT point)
+{
+    view->rightButtonDown = true;
+    HitTest hit = hitTest(view, point);
+    if (!onRow(view, hit))
+        deselectAll(view);
+    else if (view->rows[hit.item].state & LVIS_SELECTED)
+        changeItemState(view, hit.item, LVIS_FOCUSED, LVIS_FOCUSED);
+    else
+        selectOnly(view, hit.item);
+    view->widget->setFocus(Qt::MouseFocusReason);
+    return 0;
+}
+
+LRESULT onRightButtonUp(ListView *view, POINT point)
+{
+    if (!view->rightButtonDown)
+        return 0;
+    view->rightButtonDown = false;
+    notifyClick(view, hitTest(view, point), kNmRClick);
     return 0;
 }
 
@@ -844,6 +928,9 @@ LRESULT listViewProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     case LVM_GETEXTENDEDLISTVIEWSTYLE: return view->extendedStyle;
     case WM_LBUTTONDOWN: return onButtonDown(view, pointFrom(lParam));
     case WM_LBUTTONUP: return onButtonUp(view, pointFrom(lParam));
+    case WM_LBUTTONDBLCLK: return onButtonDoubleClick(view, pointFrom(lParam));
+    case WM_RBUTTONDOWN: return onRightButtonDown(view, pointFrom(lParam));
+    case WM_RBUTTONUP: return onRightButtonUp(view, pointFrom(lParam));
     case WM_KEYDOWN: return onKeyDown(view, wParam);
     default:
         if (message >= LVM_FIRST && message < LVM_FIRST + 0x100)

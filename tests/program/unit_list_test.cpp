@@ -1,3 +1,4 @@
+#include "tests/support/unit_lists.h"
 #include "units/unit.h"
 
 #include <gtest/gtest.h>
@@ -20,15 +21,6 @@ Unit *buildList(const std::vector<std::string> &paths)
     }
     EXPECT_TRUE(unitListAppend(&cursor));
     return cursor;
-}
-
-void freeList(Unit *cursor)
-{
-    for (Unit *unit = unitListHead(cursor); unit;) {
-        Unit *next = unit->next;
-        std::free(unit);
-        unit = next;
-    }
 }
 
 std::vector<std::string> forwardPaths(Unit *cursor)
@@ -68,7 +60,7 @@ TEST(UnitList, AppendLinksNewZeroedUnitsAtTheTail)
     EXPECT_EQ(third, second->next);
     EXPECT_EQ(second, third->prev);
     EXPECT_EQ(nullptr, third->next);
-    freeList(cursor);
+    freeUnitList(cursor);
 }
 
 TEST(UnitList, WalksVisitThePlaceholdersOnTheirOwnSideOnly)
@@ -83,7 +75,7 @@ TEST(UnitList, WalksVisitThePlaceholdersOnTheirOwnSideOnly)
     EXPECT_EQ(backwardPaths(cursor), backwardPaths(middle));
     EXPECT_EQ(nullptr, unitListHead(cursor)->prev);
     EXPECT_EQ(nullptr, unitListTail(middle)->next);
-    freeList(cursor);
+    freeUnitList(cursor);
 }
 
 TEST(UnitList, FindByPathIsExactAndFallsBackToTheTail)
@@ -98,5 +90,5 @@ TEST(UnitList, FindByPathIsExactAndFallsBackToTheTail)
     EXPECT_EQ(tail, unitListFindByPath(middle, "\\\\.\\c:"));
     EXPECT_EQ(tail, unitListFindByPath(middle, "RAM"));
     EXPECT_EQ(tail, unitListFindByPath(middle, "RAM Usage "));
-    freeList(cursor);
+    freeUnitList(cursor);
 }
