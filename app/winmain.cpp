@@ -1,10 +1,13 @@
 // The entry: single instance, one processor, the start-up switch, then the main dialog
 // until it ends. The dialog's result is the exit code.
+#include "app/command_line.h"
 #include "app/main_dialog.h"
 #include "app/startup.h"
 #include "res/resource.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int)
+// The tail is taken from the process's command line, not from the start-up code's argument,
+// so that both builds read it by the same rule.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     // Kept open for the life of the process: the name is the instance marker.
     HANDLE mutex = CreateMutexA(NULL, TRUE, "TallowLAMP");
@@ -13,7 +16,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int)
         return 5;
     }
     SetProcessAffinityMask(GetCurrentProcess(), 1);
-    noteStartupSwitch(commandTail);
+    noteStartupSwitch(commandLineTail(GetCommandLineA()));
 
     INITCOMMONCONTROLSEX controls = {sizeof controls, 0xFFFFFFFF};
     InitCommonControlsEx(&controls);

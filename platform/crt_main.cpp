@@ -3,8 +3,8 @@
 // exit code. SIGINT and SIGTERM end the program as its close box does: through a self-pipe
 // the layer posts WM_CLOSE to the program's dialog (and to any open message box first), also
 // from inside a Sleep, which the signal cuts short; a second signal ends the process at once.
+#include "app/command_line.h"
 #include "platform/layer_qt.h"
-#include "platform/layer_testing.h"
 #include "platform/user32_window.h"
 
 #include <QApplication>
@@ -61,8 +61,6 @@ int main()
 {
     layerApplication();
     installSignalHandling();
-    // The tail lies in GetCommandLineA's own buffer, which WinMain may change in place.
-    LPSTR line = GetCommandLineA();
-    LPSTR tail = line + (layerCommandTail(line) - line);
-    return WinMain(GetModuleHandleA(NULL), NULL, tail, SW_SHOWNORMAL);
+    // The tail by the program's own rule, in GetCommandLineA's buffer as on Windows.
+    return WinMain(GetModuleHandleA(NULL), NULL, commandLineTail(GetCommandLineA()), SW_SHOWNORMAL);
 }

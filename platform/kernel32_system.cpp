@@ -57,10 +57,26 @@ const char *lastElement(const char *path)
     return last;
 }
 
-// Appends one argument as the C runtime of Windows parses it back (CommandLineToArgvW rules).
-void appendArgument(char *&out, char *end, const char *argument, bool forceQuotes)
+// The program's name, always quoted, as Windows writes it. A Windows name holds no double
+// quote and the name ends at the next one, so a quote of a Linux name is left out: the
+// arguments after it then stay the arguments, whatever the name holds.
+void appendProgramName(char *&out, char *end, const char *name)
 {
-    bool quote = forceQuotes || !*argument || std::strpbrk(argument, " \t\"");
+    auto put = [&](char c) {
+        if (out < end)
+            *out++ = c;
+    };
+    put('"');
+    for (const char *p = name; *p; ++p)
+        if (*p != '"')
+            put(*p);
+    put('"');
+}
+
+// Appends one argument as the C runtime of Windows parses it back (CommandLineToArgvW rules).
+void appendArgument(char *&out, char *end, const char *argument)
+{
+    bool quote = !*argument || std::strpbrk(argument, " \t\"");
     auto put = [&](char c) {
         if (out < end)
             *out++ = c;
@@ -238,9 +254,13 @@ LPSTR GetCommandLineA(void)
     char *out = commandLine;
     char *end = commandLine + sizeof commandLine - 1;
     for (const char *argument = arguments; argument < arguments + total; argument += std::strlen(argument) + 1) {
-        if (argument != arguments && out < end)
+        if (argument == arguments) {
+            appendProgramName(out, end, argument);
+            continue;
+        }
+        if (out < end)
             *out++ = ' ';
-        appendArgument(out, end, argument, argument == arguments);
+        appendArgument(out, end, argument);
     }
     *out = 0;
     return commandLine;

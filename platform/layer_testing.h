@@ -21,11 +21,6 @@ struct LayerGdiCounts {
 LayerGdiCounts layerGdiCounts();
 
 // ---------------------------------------------------------------------------------------
-// Process start-up (crt_main.cpp): the command-line tail that WinMain receives, found in the
-// line as Windows' start-up code finds it (a pointer into commandLine).
-const char *layerCommandTail(const char *commandLine);
-
-// ---------------------------------------------------------------------------------------
 // The notification area (shell32_tray.cpp): every Shell_NotifyIconA call as the program made
 // it (null stops recording), the icons present now, and what the tray shows for one of them.
 #include <QImage>

@@ -1,11 +1,11 @@
-// The command-line tail that WinMain gets (layerCommandTail). The first byte chooses:
+// The command-line tail that WinMain reads (commandLineTail). The first byte chooses:
 //   bit 0 clear: the rest is a line of any bytes; the tail must lie inside it and start with
 //     no blank (unless a quote never closes, when it is the whole line);
 //   bit 0 set: the rest is a program name, a zero byte, then the arguments. The line is made
 //     as Windows' start-up makes it (the name quoted when bit 1 is set or when it holds a
 //     blank, then (byte 0 >> 3 & 3) blanks, tabs when bit 2 is set), and the tail must be the
 //     arguments exactly, less their leading blanks.
-#include "platform/layer_testing.h"
+#include "app/command_line.h"
 #include "tests/fuzz/fuzz_support.h"
 
 #include <cstring>
@@ -18,9 +18,9 @@ bool isBlank(char c)
     return c == ' ' || c == '\t';
 }
 
-void checkAnyLine(const std::string &line)
+void checkAnyLine(std::string line)
 {
-    const char *tail = layerCommandTail(line.c_str());
+    const char *tail = commandLineTail(line.data());
     if (tail < line.c_str() || tail > line.c_str() + line.size())
         fuzzFailure("tail outside the line %s", printable(line).c_str());
     if (tail != line.c_str() && isBlank(*tail))
@@ -50,7 +50,7 @@ void checkMadeLine(unsigned char mode, std::string_view rest)
 
     size_t first = arguments.find_first_not_of(" \t");
     std::string expected = first == std::string::npos ? std::string() : arguments.substr(first);
-    const char *tail = layerCommandTail(line.c_str());
+    const char *tail = commandLineTail(line.data());
     if (tail < line.c_str() || tail > line.c_str() + line.size() || expected != tail)
         fuzzFailure("line %s: tail %s, expected %s", printable(line).c_str(), printable(tail).c_str(),
                     printable(expected).c_str());
