@@ -1,6 +1,7 @@
 // GetCommandLineA of a process whose name holds blanks or double quotes: the program's name is
 // skipped whole, so the tail that the entry reads is exactly the arguments.
 #include "app/command_line.h"
+#include "platform/win32.h"
 
 #include <gtest/gtest.h>
 
