@@ -374,7 +374,7 @@ TEST(DialogLogic, ListRefreshRenewsFreeAndPortColumnsOnlyWhileShown)
     EXPECT_EQ((std::vector<int>{1, 0}), answers);
 }
 
-TEST(DialogLogic, RedrawTimerMarksEveryListedUnitChanged)
+TEST(DialogLogic, RedrawTimerMarksEveryUnitOfTheForwardWalkChanged)
 {
     std::vector<std::string> marked;
     BOOL tailMarked = -1;
