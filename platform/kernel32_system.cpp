@@ -433,8 +433,7 @@ bool reopenMeminfo(const char *root)
 // Fills meminfo's figures from a reading; false when there is none.
 bool readMeminfo()
 {
-    const char *root = std::getenv("TALLOWLAMP_SYSROOT");
-    root = root ? root : "";
+    const char *root = sysrootPrefix();
     struct stat file;
     bool stale = meminfo.fd < 0 || meminfo.root != root ||
                  (!meminfo.procfs && (fstat(meminfo.fd, &file) != 0 || file.st_nlink == 0));

@@ -47,12 +47,6 @@ MachineCache &cache()
     return instance;
 }
 
-const char *rootPrefix()
-{
-    const char *root = std::getenv("TALLOWLAMP_SYSROOT");
-    return root ? root : "";
-}
-
 // The first line of a small file, without its line end; empty when it cannot be read.
 std::string firstLine(const std::string &path)
 {
@@ -371,17 +365,22 @@ void buildMachine(const std::string &root, Machine &machine)
 
 } // namespace
 
-bool sysrootPath(char *buffer, size_t size, const char *relative)
+const char *sysrootPrefix()
 {
     const char *root = std::getenv("TALLOWLAMP_SYSROOT");
-    int length = std::snprintf(buffer, size, "%s/%s", root ? root : "", relative);
+    return root ? root : "";
+}
+
+bool sysrootPath(char *buffer, size_t size, const char *relative)
+{
+    int length = std::snprintf(buffer, size, "%s/%s", sysrootPrefix(), relative);
     return length >= 0 && size_t(length) < size;
 }
 
 const Machine &currentMachine()
 {
     MachineCache &state = cache();
-    const char *root = rootPrefix();
+    const char *root = sysrootPrefix();
     if (!state.built || state.builtFor != root) {
         buildMachine(root, state.machine);
         state.builtFor = root;

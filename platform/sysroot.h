@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+// TALLOWLAMP_SYSROOT, or "" for the real machine.
+const char *sysrootPrefix();
+
 // TALLOWLAMP_SYSROOT (or nothing) followed by "/" and relative. False when it does not fit.
 bool sysrootPath(char *buffer, size_t size, const char *relative);
 
