@@ -3,7 +3,8 @@
 // folder whose counters move at random, with a tray host attached (run it through
 // bench/soak.sh: Xvfb and trayer). Now and then a Unit is ticked or unticked, the icon set and
 // single icon mode switch, and every 600 passes the redraw timer marks every Unit changed.
-// Icon, bitmap, brush, font and DC counts must come back to where they started, the resident
+// Icon (beside the lamps the Units hold), bitmap, brush, font and DC counts must come back to
+// where they started, the resident
 // memory grow by less than 1 MB, no tray item be left over, and no pass fail.
 //   soak_bench [--benchmark_...]      TALLOW_SOAK_PASSES overrides the number of passes.
 #include "indicators/tray_icons.h"
@@ -16,6 +17,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <malloc.h>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -37,7 +39,12 @@ struct Soak {
     // Figures after the warm-up and at the end.
     LayerGdiCounts gdiStart = {}, gdiEnd = {};
     int iconsStart = 0, iconsEnd = 0, trayEnd = -1;
+    // A Unit keeps its drawn lamps until the icon set changes, even while unticked, so how many
+    // it holds depends on the history; what must not move is the count beside them.
+    int heldStart = 0, heldEnd = 0;
     long rssStartKb = 0, rssEndKb = 0;
+    // Bytes malloc hands out and bytes it keeps free: a leak grows the first, fragmentation the second.
+    size_t heapUsedStart = 0, heapUsedEnd = 0, heapFreeStart = 0, heapFreeEnd = 0;
     // The user's choices at the end of the warm-up, given back before the final count.
     std::vector<uint8_t> enabledAtStart;
     BOOL alternativeAtStart = 0, singleAtStart = 0;
@@ -52,6 +59,19 @@ long residentKb()
         std::fclose(statm);
     }
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// The icons the Units hold: their drawn lamps, not the shared templates.
+int iconsHeldByUnits(Soak &soak)
+{
+    int held = 0;
+    forEachUnitForward(soak.cursor, [&](Unit *unit) {
+        for (HICON icon : {unit->iconIdle, unit->iconRead, unit->iconWrite, unit->iconReadWrite, unit->iconMeter})
+            held += icon && icon != trayState.templateIdle && icon != trayState.templateRead &&
+                    icon != trayState.templateWrite && icon != trayState.templateReadWrite &&
+                    icon != trayState.templateMeter;
+    });
+    return held;
 }
 
 // The tray items the program should show after a pass: one per ticked Unit, or the one lamp.
@@ -132,7 +152,10 @@ INT_PTR CALLBACK soakProcedure(HWND dialog, UINT message, WPARAM, LPARAM lParam)
             soak->singleAtStart = soak->options.singleIconMode;
             soak->gdiStart = layerGdiCounts();
             soak->iconsStart = layerIconCount();
+            soak->heldStart = iconsHeldByUnits(*soak);
             soak->rssStartKb = residentKb();
+            struct mallinfo2 heap = mallinfo2();
+            soak->heapUsedStart = heap.uordblks, soak->heapFreeStart = heap.fordblks;
         }
         if (soak->done >= soak->passes) {
             KillTimer(dialog, 1);
@@ -151,7 +174,10 @@ INT_PTR CALLBACK soakProcedure(HWND dialog, UINT message, WPARAM, LPARAM lParam)
             }
             soak->gdiEnd = layerGdiCounts();
             soak->iconsEnd = layerIconCount();
+            soak->heldEnd = iconsHeldByUnits(*soak);
             soak->rssEndKb = residentKb();
+            struct mallinfo2 heap = mallinfo2();
+            soak->heapUsedEnd = heap.uordblks, soak->heapFreeEnd = heap.fordblks;
             removeAllTrayIcons(dialog, &soak->cursor);
             soak->trayEnd = layerTrayIconCount();
             EndDialog(dialog, 0);
@@ -199,6 +225,8 @@ void soakDay(benchmark::State &state)
         state.counters["tray_items_left"] = double(soak.trayEnd);
         state.counters["icons_start"] = soak.iconsStart;
         state.counters["icons_end"] = soak.iconsEnd;
+        state.counters["icons_held_start"] = soak.heldStart;
+        state.counters["icons_held_end"] = soak.heldEnd;
         state.counters["bitmaps_start"] = soak.gdiStart.bitmaps;
         state.counters["bitmaps_end"] = soak.gdiEnd.bitmaps;
         state.counters["brushes_start"] = soak.gdiStart.brushes;
@@ -212,14 +240,18 @@ void soakDay(benchmark::State &state)
         state.counters["toggles"] = double(soak.toggles);
         state.counters["switches"] = double(soak.switches);
         std::fprintf(stderr,
-                     "soak: %ld passes, %ld errors, %ld tray mismatches, %d tray items left; icons %d -> %d, "
+                     "soak: %ld passes, %ld errors, %ld tray mismatches, %d tray items left; icons %d -> %d (Units' "
+                     "lamps %d -> %d), "
                      "bitmaps %d -> %d, brushes %d -> %d, fonts %d -> %d, DCs %d -> %d; RSS %ld -> %ld kB; "
-                     "%ld Unit toggles, %ld icon-set/mode switches\n",
+                     "heap in use %zu -> %zu kB, free %zu -> %zu kB; %ld Unit toggles, %ld icon-set/mode switches\n",
                      soak.done, soak.errors, soak.trayMismatches, soak.trayEnd, soak.iconsStart, soak.iconsEnd,
+                     soak.heldStart, soak.heldEnd,
                      soak.gdiStart.bitmaps, soak.gdiEnd.bitmaps, soak.gdiStart.brushes, soak.gdiEnd.brushes,
                      soak.gdiStart.fonts, soak.gdiEnd.fonts, soak.gdiStart.dcs, soak.gdiEnd.dcs, soak.rssStartKb,
-                     soak.rssEndKb, soak.toggles, soak.switches);
-        bool countsKept = soak.iconsStart == soak.iconsEnd && soak.gdiStart.bitmaps == soak.gdiEnd.bitmaps &&
+                     soak.rssEndKb, soak.heapUsedStart / 1024, soak.heapUsedEnd / 1024, soak.heapFreeStart / 1024,
+                     soak.heapFreeEnd / 1024, soak.toggles, soak.switches);
+        bool countsKept = soak.iconsStart - soak.heldStart == soak.iconsEnd - soak.heldEnd &&
+                          soak.gdiStart.bitmaps == soak.gdiEnd.bitmaps &&
                           soak.gdiStart.brushes == soak.gdiEnd.brushes && soak.gdiStart.fonts == soak.gdiEnd.fonts &&
                           soak.gdiStart.dcs == soak.gdiEnd.dcs;
         if (result != 0 || soak.done != soak.passes)

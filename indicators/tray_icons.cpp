@@ -40,9 +40,11 @@ __attribute__((format(printf, 2, 3))) void formatTip(NOTIFYICONDATAA *record, co
     record->szTip[sizeof record->szTip - 1] = 0;
 }
 
+// Runs on every pass, idle ones too: a copy, not a format.
 void setTip(NOTIFYICONDATAA *record, const char *text)
 {
-    formatTip(record, "%s", text);
+    std::strncpy(record->szTip, text, sizeof record->szTip - 1);
+    record->szTip[sizeof record->szTip - 1] = 0;
 }
 
 void formatTooltip(NOTIFYICONDATAA *record, const Unit *unit)

@@ -23,6 +23,7 @@ LayerGdiCounts layerGdiCounts();
 // ---------------------------------------------------------------------------------------
 // The notification area (shell32_tray.cpp): every Shell_NotifyIconA call as the program made
 // it (null stops recording), the icons present now, and what the tray shows for one of them.
+#include <QIcon>
 #include <QImage>
 #include <string>
 #include <vector>
@@ -36,6 +37,8 @@ struct TrayCall {
 void layerRecordTrayCalls(std::vector<TrayCall> *into);
 int layerTrayIconCount();
 QImage layerTrayIconImage(HWND owner, UINT id);
+// The icon an XEmbed tray paints for it.
+QIcon layerTrayIconShown(HWND owner, UINT id);
 std::string layerTrayIconTip(HWND owner, UINT id);
 // What a tray host does: an activation (a QSystemTrayIcon::ActivationReason), and "Quit"
 // chosen from the icon's context menu.

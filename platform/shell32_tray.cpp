@@ -28,7 +28,9 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QElapsedTimer>
+#include <QIconEngine>
 #include <QMenu>
+#include <QPainter>
 #include <QPixmap>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -119,14 +121,36 @@ void activated(HWND owner, UINT id, QSystemTrayIcon::ActivationReason reason)
 // ---------------------------------------------------------------------------------------
 // Graphical tray
 
+// A lamp's picture as an icon that draws straight from the shell's copy. Qt's own pixmap icons
+// put every picture they paint into the global pixmap cache, and a meter redrawn each poll
+// would fill it to its 10 MB limit with pictures no longer shown.
+class LampIconEngine final : public QIconEngine {
+public:
+    explicit LampIconEngine(const QImage &picture) : picture_(picture) {}
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode, QIcon::State) override
+    {
+        painter->setRenderHint(QPainter::SmoothPixmapTransform);
+        painter->drawImage(rect, picture_);
+    }
+    QPixmap pixmap(const QSize &size, QIcon::Mode, QIcon::State) override
+    {
+        return QPixmap::fromImage(picture_.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    }
+    QIconEngine *clone() const override { return new LampIconEngine(picture_); }
+
+private:
+    QImage picture_;
+};
+
 QIcon trayPicture(const TrayItem &item)
 {
     if (!item.picture.isNull())
-        return QIcon(QPixmap::fromImage(item.picture));
+        return QIcon(new LampIconEngine(item.picture));
     // Windows leaves an empty place for an icon without a picture.
-    QPixmap empty(32, 32);
+    QImage empty(32, 32, QImage::Format_ARGB32_Premultiplied);
     empty.fill(Qt::transparent);
-    return QIcon(empty);
+    return QIcon(new LampIconEngine(empty));
 }
 
 void showInXEmbed(TrayItem *item, int changed)
@@ -596,6 +620,12 @@ std::string layerTrayIconTip(HWND owner, UINT id)
 {
     const TrayItem *item = findItem(owner, id);
     return item ? item->tip : std::string();
+}
+
+QIcon layerTrayIconShown(HWND owner, UINT id)
+{
+    const TrayItem *item = findItem(owner, id);
+    return item ? trayPicture(*item) : QIcon();
 }
 
 void layerTrayActivate(HWND owner, UINT id, int reason)

@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QPainter>
 #include <QSystemTrayIcon>
 #include <QThread>
 
@@ -22,6 +23,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <malloc.h>
 #include <functional>
 #include <poll.h>
 #include <pty.h>
@@ -126,6 +128,51 @@ TEST(Shell32Tray, KeepsItsOwnCopyOfThePictureAndChangesOnlyWhatTheFlagsName)
     DestroyIcon(green);
     ASSERT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &iconOnly));
     EXPECT_TRUE(layerTrayIconImage(kOwner, 9).isNull());
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data));
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer's own count (GCC ships no header for it).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
+size_t allocatedBytes()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
+
+TEST(Shell32Tray, APaintedPictureIsNotKeptAfterItChanges)
+{
+    // A meter redrawn on every poll: each picture is painted once at the tray's size, as an
+    // XEmbed tray does, and must be gone when the next one comes. Qt's pixmap icons kept each
+    // in the global pixmap cache, which grew for hours up to its 10 MB limit.
+    HICON first = solidIcon(qRgb(0, 0, 0));
+    NOTIFYICONDATAA data = record(kOwner, 12, first, "meter");
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_ADD, &data));
+    DestroyIcon(first);
+    QImage tray(22, 22, QImage::Format_ARGB32_Premultiplied);
+    auto paintOnce = [&](int step) {
+        HICON icon = solidIcon(qRgb(step % 256, 255 - step % 256, step / 256));
+        data.hIcon = icon;
+        ASSERT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &data));
+        DestroyIcon(icon);
+        tray.fill(Qt::transparent);
+        QPainter painter(&tray);
+        layerTrayIconShown(kOwner, 12).paint(&painter, tray.rect());
+        painter.end();
+        ASSERT_EQ(qRgb(step % 256, 255 - step % 256, step / 256), tray.pixel(11, 11) | 0xff000000u) << step;
+    };
+    for (int step = 0; step < 20; ++step)
+        paintOnce(step);
+    const size_t before = allocatedBytes();
+    for (int step = 20; step < 520; ++step)
+        paintOnce(step);
+    // 500 pictures of 22 x 22 kept would be about 1 MB.
+    EXPECT_LT(allocatedBytes(), before + 100 * 1024);
     ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data));
 }
 
