@@ -2,8 +2,8 @@
 
 #include "units/load_meters.h"
 
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 SamplerState samplerState = {1, 0, 0};
 
@@ -67,8 +67,11 @@ bool sampleDrive(Unit *unit)
     }
     setActivity(unit, state);
 
+    // Room for the backslash; a copy, not a format: this runs for every drive on every pass.
     char root[MAX_PATH + 1];
-    std::snprintf(root, sizeof root, "%s", unit->path);
+    const size_t length = strnlen(unit->path, MAX_PATH - 1);
+    std::memcpy(root, unit->path, length);
+    root[length] = 0;
     PathAddBackslashA(root);
     ULARGE_INTEGER total = {}, freeBytes = {};
     if (!GetDiskFreeSpaceExA(root, nullptr, &total, &freeBytes))
