@@ -1,10 +1,13 @@
-// Settings files the layer must not trust: one it cannot read whole, nodes that are no regular
-// file, a file beyond the size limit, a huge section. Each reads as defaults, fails every
-// write with the reason in GetLastError, leaves the node as it was, and never blocks.
+// Settings files the layer must not trust: one it cannot read whole (no read permission, a
+// disk error part-way), nodes that are no regular file, a file beyond the size limit, a huge
+// section. Each reads as defaults, fails every write with the reason in GetLastError, leaves
+// the node as it was, and never blocks.
 #include "platform/win32.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -22,8 +25,44 @@
 
 namespace fs = std::filesystem;
 
+// A disk with a bad block in one file: layer_tests is linked with --wrap=read, so every read()
+// of the layer passes here. Reads of that file (known by device and inode, whatever the
+// path or descriptor) get its bytes up to the bad offset, then EIO.
 namespace {
 
+struct BadBlock {
+    bool armed = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t offset = 0;
+    int bytesServed = 0;
+    int errorsGiven = 0;
+} badBlock;
+
+} // namespace
+
+extern "C" ssize_t __real_read(int fd, void *buffer, size_t count);
+
+extern "C" ssize_t __wrap_read(int fd, void *buffer, size_t count)
+{
+    struct stat info;
+    if (!badBlock.armed || fstat(fd, &info) != 0 || info.st_dev != badBlock.device || info.st_ino != badBlock.inode)
+        return __real_read(fd, buffer, count);
+    off_t at = lseek(fd, 0, SEEK_CUR);
+    if (at < 0 || at >= badBlock.offset) {
+        ++badBlock.errorsGiven;
+        errno = EIO;
+        return -1;
+    }
+    ssize_t got = __real_read(fd, buffer, std::min(count, size_t(badBlock.offset - at)));
+    if (got > 0)
+        badBlock.bytesServed += int(got);
+    return got;
+}
+
+namespace {
+
+constexpr DWORD kErrorReadFault = 30;
 constexpr DWORD kErrorFileTooLarge = 223;
 const char kOriginal[] = "[A]\r\nk=1\r\nother=keep\r\n[B]\r\nz=9\r\n";
 
@@ -90,6 +129,34 @@ TEST_F(ProfileFiles, AFileThatCannotBeReadIsNeverReplaced)
     struct stat info;
     ASSERT_EQ(0, stat(path.c_str(), &info));
     EXPECT_EQ(0200u, info.st_mode & 07777);
+}
+
+TEST_F(ProfileFiles, AReadErrorPartWayIsNoProfile)
+{
+    std::ofstream(path, std::ios::binary) << kOriginal;
+    struct stat info;
+    ASSERT_EQ(0, stat(path.c_str(), &info));
+    // The bad block starts after "[A]\r\nk=1\r\n": what came before it is a whole section.
+    badBlock = {true, info.st_dev, info.st_ino, 10, 0, 0};
+    EXPECT_EQ("default", valueOf("A", "k", path));
+    EXPECT_EQ("default", valueOf("B", "z", path));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(WritePrivateProfileStringA("A", "k", "2", path.c_str()));
+    EXPECT_EQ(kErrorReadFault, GetLastError());
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(WritePrivateProfileStringA("B", nullptr, nullptr, path.c_str()));
+    EXPECT_EQ(kErrorReadFault, GetLastError());
+    BadBlock seen = badBlock;
+    badBlock.armed = false;
+    // The reads met the bad block part-way, each time.
+    EXPECT_EQ(4 * 10, seen.bytesServed);
+    EXPECT_LE(4, seen.errorsGiven);
+
+    EXPECT_EQ(kOriginal, readAll(path));
+    ASSERT_EQ(0, stat(path.c_str(), &info));
+    EXPECT_EQ(seen.inode, info.st_ino) << "the file was replaced";
+    // A disk that reads again gives the file back.
+    EXPECT_EQ("keep", valueOf("A", "other", path));
 }
 
 TEST_F(ProfileFiles, OnlyARegularFileIsAProfile)
