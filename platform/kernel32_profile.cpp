@@ -3,6 +3,9 @@
 // them; a value is read with its surrounding blanks and one pair of matching quotes removed;
 // a section NULL lists the section names, a key NULL the keys of a section; the section named
 // "" is "[]"; lines before the first section belong to none. Lines end in CR LF, LF or CR.
+// The first line of a key's name is the key, as Wine reads it: a bare "name" without '=' is a
+// key without a value, which reads as missing, hides a later "name=" and is what a write of
+// the name replaces or deletes (uncovering the later one, as with any key written twice).
 // A write edits the file's text: a key is replaced in its line, a new key goes after the last
 // non-blank line of its section, a new section at the end of the file; comments, blank lines
 // and everything else stay as they are; new lines end in CR LF; a value loses its leading
@@ -125,9 +128,8 @@ struct SectionScan {
     std::vector<std::string_view> keys; // every key's name, when asked for
 };
 
-// withoutEquals also finds a bare "name" line as the key.
-SectionScan scanSection(std::string_view file, const IniLine &header, std::string_view key, bool withoutEquals,
-                        bool listKeys = false)
+// The key found is the first line of its name, a bare "name" too.
+SectionScan scanSection(std::string_view file, const IniLine &header, std::string_view key, bool listKeys = false)
 {
     SectionScan scan;
     scan.last = header;
@@ -140,7 +142,7 @@ SectionScan scanSection(std::string_view file, const IniLine &header, std::strin
             scan.last = line;
         if (line.kind == LINE_KEY && listKeys)
             scan.keys.push_back(line.name);
-        if (!scan.found && (line.kind == LINE_KEY || (withoutEquals && line.kind == LINE_TEXT)) &&
+        if (!scan.found && (line.kind == LINE_KEY || line.kind == LINE_TEXT) &&
             sameName(line.name, key)) {
             scan.found = true;
             scan.key = line;
@@ -285,10 +287,10 @@ DWORD GetPrivateProfileStringA(LPCSTR appName, LPCSTR keyName, LPCSTR defaultTex
     std::string_view key = keyName ? trim(keyName) : std::string_view();
     SectionScan scan;
     if (inFile)
-        scan = scanSection(file, header, key, false, !keyName);
+        scan = scanSection(file, header, key, !keyName);
     if (!keyName)
         return copyList(returnedString, size, scan.keys);
-    if (!scan.found) {
+    if (!scan.found || scan.key.kind != LINE_KEY) {
         // Windows drops the default's trailing blanks.
         std::string_view fallback = defaultText ? defaultText : "";
         while (!fallback.empty() && isBlank(fallback.back()))
@@ -337,7 +339,7 @@ BOOL WritePrivateProfileStringA(LPCSTR appName, LPCSTR keyName, LPCSTR text, LPC
         file.append(name).append("=").append(value).append("\r\n");
         return replaceFile(fileName, file);
     }
-    SectionScan scan = scanSection(file, header, name, true);
+    SectionScan scan = scanSection(file, header, name);
 
     if (!keyName || !text) {
         if (!keyName)

@@ -77,6 +77,7 @@ const ReadCase readCases[] = {
     {"[section1]\r\n[section2]\r\n[section3]\r\n", nullptr, "k", "d", 28, 26,
      "section1\0section2\0section3", true},                                              // 24: room for both ends
     {nullptr, nullptr, nullptr, "d", 64, 0, "", false},                                   // 25: no sections
+    {"[s]\r\nk\r\nk=1\r\n", "s", "k", "d", 64, 1, "d", false},                            // 26: a bare name hides k=1
 };
 
 TEST(PrivateProfile, ReadsAsWindowsDoes)
@@ -143,6 +144,9 @@ const WriteCase writeCases[] = {
     {nullptr, {{"G", "a", "1"}, {"", "k", "v"}}, "[G]\r\na=1\r\n[]\r\nk=v\r\n", true},
     // 10: deleting what is not there changes nothing
     {"[A]\r\nk=1\r\n", {{"A", "j", nullptr}, {"B", nullptr, nullptr}}, "[A]\r\nk=1\r\n", false},
+    // 11: a bare name is the key of its name: the one deleted, the first one replaced
+    {"[A]\r\nk\r\nk=1\r\nj\r\nj=2\r\n", {{"A", "k", nullptr}, {"A", "j", "3"}},
+     "[A]\r\nk=1\r\nj=3\r\nj=2\r\n", false},
 };
 
 TEST(PrivateProfile, WritesAsWindowsDoes)
@@ -175,6 +179,13 @@ TEST(PrivateProfile, WritesAsWindowsDoes)
     EXPECT_STREQ(buffer, "head");
     EXPECT_EQ(GetPrivateProfileStringA("general", "K", "d", buffer, sizeof buffer, path.c_str()), 7u);
     EXPECT_STREQ(buffer, "general");
+
+    // A bare name hides a key of that name after it (read case 26); deleting the name uncovers
+    // the key, as deleting the first of two keys would.
+    writeRaw(path, "[s]\r\nk\r\nk=1\r\n");
+    EXPECT_TRUE(WritePrivateProfileStringA("s", "k", nullptr, path.c_str()));
+    EXPECT_EQ(GetPrivateProfileStringA("s", "k", "d", buffer, sizeof buffer, path.c_str()), 1u);
+    EXPECT_STREQ(buffer, "1");
 
     // Without a section name nothing is written, and no file is made.
     std::remove(path.c_str());
