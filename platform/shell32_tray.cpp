@@ -22,6 +22,7 @@
 #include "platform/layer_qt.h"
 #include "platform/layer_testing.h"
 #include "platform/shell32_tray.h"
+#include "platform/user32_window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -576,6 +577,7 @@ bool layerTrayHidingWindow(HWND window)
 
 BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data)
 {
+    layerQtTouched();
     if (!data || !validRecordSize(data->cbSize))
         return FALSE;
     assert(!(data->uFlags & ~kSupportedFlags) && "Shell_NotifyIconA: only NIF_MESSAGE, NIF_ICON and NIF_TIP are supported");

@@ -12,15 +12,24 @@
 // needs painting, then WM_TIMER of the timer that fell due first. WM_PAINT and WM_TIMER are
 // made when asked for, never queued, so there is at most one of each per window and timer.
 // When nothing is due, the loop blocks in Qt with a single Qt timer armed for the next
-// Win32 timer, so input, painting and D-Bus keep flowing.
+// Win32 timer, so input, painting and D-Bus keep flowing. Between poll passes Qt usually has
+// nothing to do, and running its loop then costs more than the pass itself: so the wait for a
+// Win32 timer polls the descriptors of Qt's GLib context directly, and Qt runs only when one
+// of them wakes (an event posted from any thread, X or D-Bus traffic, a signal) or a timer of
+// its own falls due.
 #include "platform/layer_qt.h"
 #include "platform/user32_window.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
 
+#include <glib.h>
+#include <poll.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <chrono>
 #include <deque>
@@ -50,6 +59,21 @@ struct Queue {
 };
 
 Queue queue;
+
+// What Qt waits for, as its GLib context told at the last look: the descriptors and Qt's own
+// next timer. A look is good until Qt runs again, something in the layer may have changed
+// Qt's timers (layerQtTouched), or a second has passed.
+struct QuietWait {
+    int usable = -1; // Qt runs on GLib's default context: -1 not yet known
+    bool known = false;
+    std::vector<GPollFD> glibFds;
+    std::vector<pollfd> fds;
+    Clock::time_point qtDue;
+    Clock::time_point lookedAt;
+};
+
+QuietWait quiet;
+constexpr auto kQuietLookFor = std::chrono::seconds(1);
 
 constexpr UINT kUserTimerMinimum = 10;
 constexpr UINT kUserTimerMaximum = 0x7fffffff;
@@ -145,12 +169,72 @@ bool takeMessage(MSG *msg, HWND filter, UINT low, UINT high, bool remove)
     return false;
 }
 
+// False when Qt has something to do now.
+bool lookAtQt(Clock::time_point now)
+{
+    GMainContext *context = g_main_context_default();
+    if (!g_main_context_acquire(context))
+        return false;
+    gint priority = 0;
+    const bool ready = g_main_context_prepare(context, &priority);
+    gint timeout = -1;
+    if (quiet.glibFds.size() < 8)
+        quiet.glibFds.resize(8);
+    int count = g_main_context_query(context, priority, &timeout, quiet.glibFds.data(), int(quiet.glibFds.size()));
+    if (count > int(quiet.glibFds.size())) {
+        quiet.glibFds.resize(size_t(count));
+        count = g_main_context_query(context, priority, &timeout, quiet.glibFds.data(), count);
+    }
+    g_main_context_release(context);
+    if (ready || timeout == 0)
+        return false;
+    quiet.fds.resize(size_t(count));
+    for (int i = 0; i < count; ++i)
+        quiet.fds[size_t(i)] = {quiet.glibFds[size_t(i)].fd, short(quiet.glibFds[size_t(i)].events), 0};
+    quiet.qtDue = timeout < 0 ? Clock::time_point::max() : now + std::chrono::milliseconds(timeout);
+    quiet.lookedAt = now;
+    quiet.known = true;
+    return true;
+}
+
+// Waits for the Win32 timer due at next without running Qt: true when it is due and Qt had
+// nothing to do meanwhile; false when Qt must run (and then waits in Qt as before).
+bool waitQuietly(Clock::time_point next)
+{
+    if (quiet.usable < 0) {
+        QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+        quiet.usable = dispatcher && dispatcher->inherits("QEventDispatcherGlib");
+    }
+    if (!quiet.usable || next == Clock::time_point::max())
+        return false;
+    Clock::time_point now = Clock::now();
+    if ((!quiet.known || now - quiet.lookedAt >= kQuietLookFor) && !lookAtQt(now))
+        return false;
+    const Clock::time_point until = std::min({next, quiet.qtDue, quiet.lookedAt + kQuietLookFor});
+    for (;;) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
+        int woken = poll(quiet.fds.data(), nfds_t(quiet.fds.size()),
+                         int(std::clamp<long long>(left.count(), 0, 0x7fffffff)));
+        if (woken > 0 || (woken < 0 && errno != EINTR))
+            break;
+        now = Clock::now();
+        if (now < until)
+            continue; // woken a little early, or by a signal whose handler has written its pipe
+        if (until == next)
+            return true;
+        break; // Qt's own timer, or the look has grown old
+    }
+    quiet.known = false;
+    return false;
+}
+
 // Lets Qt deliver what has arrived (input, expose, D-Bus); with wait, blocks until an event
 // comes or the next Win32 timer that the filter lets through falls due.
 void pumpQt(bool wait, HWND filter = nullptr)
 {
     layerApplication();
     if (!wait) {
+        quiet.known = false;
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         return;
     }
@@ -163,6 +247,9 @@ void pumpQt(bool wait, HWND filter = nullptr)
     for (const Timer &timer : queue.timers)
         if (windowMatches(timer.window, filter))
             next = std::min(next, timer.due);
+    if (waitQuietly(next))
+        return;
+    quiet.known = false;
     if (next != Clock::time_point::max()) {
         auto left = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now());
         queue.wake->start(int(std::clamp<long long>(left.count(), 0, 0x7fffffff)));
@@ -191,12 +278,19 @@ Timer *findTimer(HWND window, UINT_PTR id)
 
 } // namespace
 
+void layerQtTouched()
+{
+    quiet.known = false;
+}
+
 LRESULT layerCallWindow(HWND__ *window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (window->dialogProc)
         return layerDialogCall(window, message, wParam, lParam);
-    if (window->controlProc)
+    if (window->controlProc) {
+        layerQtTouched(); // a control is a Qt widget: it may have armed timers of Qt's
         return window->controlProc(window, message, wParam, lParam);
+    }
     return 0;
 }
 

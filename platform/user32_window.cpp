@@ -306,6 +306,7 @@ LRESULT layerCommandParent(HWND control, WORD code)
 
 BOOL ShowWindow(HWND window, int command)
 {
+    layerQtTouched();
     HWND__ *record = layerWindow(window);
     if (!record || !record->widget) {
         SetLastError(kErrorInvalidWindowHandle);

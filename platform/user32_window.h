@@ -90,6 +90,9 @@ void layerFocusWindow(HWND window, bool byTab);
 
 // Drops the timers and posted messages of a window that goes (user32_message.cpp).
 void layerForgetWindowMessages(HWND window);
+// Whatever may have armed a timer of Qt's outside its loop calls this, so that the next wait
+// asks Qt again instead of trusting its last look.
+void layerQtTouched();
 
 // The widget of a control of a built-in class, or the list view (user32_controls.cpp);
 // fills controlProc. False for a class the layer does not have.

@@ -1,0 +1,104 @@
+// The wait for a Win32 timer runs without Qt while Qt has nothing to do. Whatever gives Qt
+// work meanwhile is still served: an event posted from another thread (as the X and D-Bus
+// threads post theirs) at once, a timer of Qt's armed outside its loop within the look's age;
+// and the Win32 timer keeps its rhythm.
+#include "platform/layer_qt.h"
+#include "platform/win32.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr UINT kFromQt = WM_APP + 40;
+
+// Turns a Qt event into a thread message, as the layer's Qt objects do.
+struct Relay : QObject {
+    bool event(QEvent *event) override
+    {
+        if (event->type() != QEvent::User)
+            return QObject::event(event);
+        PostMessageA(nullptr, kFromQt, 1, 0);
+        return true;
+    }
+};
+
+void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {}
+
+long long millisecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// The next message from Qt; the timer's ticks on the way are counted.
+MSG nextFromQt(int *ticks = nullptr)
+{
+    MSG msg = {};
+    while (GetMessageA(&msg, nullptr, 0, 0) && msg.message != kFromQt)
+        if (msg.message == WM_TIMER && ticks)
+            ++*ticks;
+    return msg;
+}
+
+} // namespace
+
+TEST(QuietWait, QtWorkComingBetweenTicksIsServedAndTheTimerKeepsItsRhythm)
+{
+    layerApplication();
+    Relay relay;
+    MSG msg;
+
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, tick);
+    Clock::time_point start = Clock::now();
+    for (int ticks = 0; ticks < 10;) {
+        ASSERT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
+        ticks += msg.message == WM_TIMER;
+    }
+    const long long tenTicks = millisecondsSince(start);
+    EXPECT_GE(tenTicks, 450);
+    EXPECT_LE(tenTicks, 1500);
+    KillTimer(nullptr, timer);
+
+    // The next tick is seconds away, and the loop waits for it: each event posted from
+    // another thread must end that wait at once.
+    timer = SetTimer(nullptr, 0, 3000, tick);
+    constexpr int kPosts = 4;
+    Clock::time_point posted[kPosts];
+    std::thread poster([&relay, &posted] {
+        for (Clock::time_point &when : posted) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(170));
+            when = Clock::now();
+            QCoreApplication::postEvent(&relay, new QEvent(QEvent::User));
+        }
+    });
+    int ticks = 0;
+    Clock::time_point served[kPosts];
+    for (Clock::time_point &when : served) {
+        msg = nextFromQt(&ticks);
+        when = Clock::now();
+        EXPECT_EQ(1u, msg.wParam);
+    }
+    poster.join();
+    EXPECT_EQ(0, ticks);
+    for (int i = 0; i < kPosts; ++i)
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(served[i] - posted[i]).count(), 120)
+            << "event " << i;
+
+    // A timer of Qt's armed outside Qt's loop, unknown to the last look: it fires, at most a
+    // look's age (a second) late, still before the Win32 tick.
+    start = Clock::now();
+    QTimer::singleShot(300, &relay, [] { PostMessageA(nullptr, kFromQt, 2, 0); });
+    msg = nextFromQt(&ticks);
+    const long long fired = millisecondsSince(start);
+    EXPECT_EQ(2u, msg.wParam);
+    EXPECT_EQ(0, ticks);
+    EXPECT_GE(fired, 290);
+    EXPECT_LT(fired, 1500);
+    KillTimer(nullptr, timer);
+}
