@@ -48,6 +48,10 @@ pid=$!
 pids+=($pid)
 running() { [[ $(readlink "/proc/$pid/exe" 2> /dev/null) == "$lib/TallowLAMP" ]]; }
 check "the link starts the installed program" wait_for 10 running
+# A close signal ends it with 0 once it handles one: one sent while Qt still starts ends the
+# process as it ends any (143).
+handles_term() { local mask; mask=$(sed -n 's/^SigCgt:\t*//p' "/proc/$pid/status" 2> /dev/null); [[ -n $mask ]] && ((16#$mask >> 14 & 1)); }
+check "  and handles a close signal" wait_for 10 handles_term
 check "  whose settings folder is writable" test -w "$lib"
 check "a second install while it runs" install_it
 kill -TERM "$pid"
