@@ -21,6 +21,12 @@ struct LayerGdiCounts {
 LayerGdiCounts layerGdiCounts();
 
 // ---------------------------------------------------------------------------------------
+// Icons (user32_icon.cpp): the icon LoadIconA makes of icon group id, read from a .res image
+// other than the program's (the fuzz target's way in); null, with the error set, when it
+// makes none. Not shared: DestroyIcon frees it.
+HICON layerLoadIconIn(const unsigned char *image, size_t size, uint16_t id);
+
+// ---------------------------------------------------------------------------------------
 // The notification area (shell32_tray.cpp): every Shell_NotifyIconA call as the program made
 // it (null stops recording), the icons present now, and what the tray shows for one of them.
 #include <QIcon>

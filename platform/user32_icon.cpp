@@ -3,10 +3,11 @@
 // Supports: LoadIconA(instance, MAKEINTRESOURCEA(id)) for the program's icon groups, any
 // instance (the layer holds one module's resources); the 32x32 image is chosen (else the
 // nearest size, scaled to 32x32), 1, 4 and 8 bpp with palette, 24 and 32 bpp (alpha used when
-// present) and PNG images. Loaded icons are shared: the same handle for the same id every
-// time, never destroyed. GetIconInfo (copies of colour and mask, which the caller deletes),
-// CreateIconIndirect (colour icons and monochrome ones), DestroyIcon. GetGuiResources of the
-// current process: GDI objects as the table holds them, USER objects counting icons only.
+// present) and PNG images, each at most 256x256. Loaded icons are shared: the same handle for
+// the same id every time, never destroyed. GetIconInfo (copies of colour and mask, which the
+// caller deletes), CreateIconIndirect (colour icons and monochrome ones), DestroyIcon.
+// GetGuiResources of the current process: GDI objects as the table holds them, USER objects
+// counting icons only.
 // Not supported (asserts in debug builds): named resources, system icons (IDI_*, null
 // instance), cursors, GetGuiResources of another process or of peak counts.
 #include "platform/gdi32_table.h"
@@ -33,6 +34,11 @@ uint32_t dword(const unsigned char *p)
 uint16_t word(const unsigned char *p)
 {
     return uint16_t(p[0] | p[1] << 8);
+}
+
+uint32_t bigEndian(const unsigned char *p)
+{
+    return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
 }
 
 struct SharedIcon {
@@ -78,6 +84,10 @@ uint16_t chooseImage(ResourceData group)
 bool decodeImage(ResourceData data, QImage *color, QImage *mask)
 {
     if (data.size >= 8 && std::memcmp(data.bytes, "\x89PNG", 4) == 0) {
+        // At most 256x256, as a bitmap image: its header (IHDR, the first chunk) is read first,
+        // because a few kB of PNG unpack to a picture of hundreds of MB and seconds of work.
+        if (data.size < 24 || bigEndian(data.bytes + 16) > 256 || bigEndian(data.bytes + 20) > 256)
+            return false;
         QImage png = QImage::fromData(data.bytes, int(data.size), "PNG").convertToFormat(QImage::Format_ARGB32);
         if (png.isNull())
             return false;
@@ -146,15 +156,16 @@ bool decodeImage(ResourceData data, QImage *color, QImage *mask)
     return true;
 }
 
-HICON loadResourceIcon(uint16_t id)
+// find(type, id) looks the group and its image up: in the program's resources, or in a test's.
+template <typename Find> HICON loadResourceIcon(uint16_t id, bool shared, Find find)
 {
-    ResourceData group = findResource(RES_TYPE_GROUP_ICON, id);
+    ResourceData group = find(RES_TYPE_GROUP_ICON, id);
     if (!group.bytes) {
         SetLastError(kErrorResourceNameNotFound);
         return nullptr;
     }
     uint16_t imageId = chooseImage(group);
-    ResourceData image = imageId ? findResource(RES_TYPE_ICON, imageId) : ResourceData{nullptr, 0};
+    ResourceData image = imageId ? find(RES_TYPE_ICON, imageId) : ResourceData{nullptr, 0};
     QImage color, mask;
     if (!image.bytes || !decodeImage(image, &color, &mask)) {
         SetLastError(kErrorResourceDataNotFound);
@@ -166,7 +177,7 @@ HICON loadResourceIcon(uint16_t id)
     }
     void *handle = nullptr;
     GdiObject *object = gdiAdd(GdiKind::Icon, &handle);
-    object->icon = GdiIcon{color, mask, true};
+    object->icon = GdiIcon{color, mask, shared};
     return static_cast<HICON>(handle);
 }
 
@@ -191,10 +202,17 @@ HICON LoadIconA(HINSTANCE instance, LPCSTR name)
     for (const SharedIcon &shared : sharedIcons())
         if (shared.id == id)
             return shared.icon;
-    HICON icon = loadResourceIcon(id);
+    HICON icon = loadResourceIcon(id, true, findResource);
     if (icon)
         sharedIcons().push_back({id, icon});
     return icon;
+}
+
+HICON layerLoadIconIn(const unsigned char *image, size_t size, uint16_t id)
+{
+    return loadResourceIcon(id, false, [&](uint16_t type, uint16_t resource) {
+        return findResourceIn(image, size, type, resource);
+    });
 }
 
 BOOL GetIconInfo(HICON icon, PICONINFO info)

@@ -1,10 +1,14 @@
 // The layer's icons and GDI objects: the program's icons as the resources hold them, the handle
-// table's refusals, and the objects the drawing routines leave behind (none).
+// table's refusals, the objects the drawing routines leave behind (none), and images too big
+// for an icon.
 #include "indicators/icon_drawing.h"
 #include "platform/gdi_objects.h"
 #include "platform/layer_testing.h"
 
+#include <QBuffer>
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 namespace {
 
@@ -108,4 +112,64 @@ TEST(LayerIcons, DrawingLeavesNoObjectsBehindOnAnyPath)
     EXPECT_TRUE(DestroyIcon(meter));
     EXPECT_EQ(layerIconCount(), icons);
     EXPECT_EQ(layerGdiObjectCount(), objects);
+}
+
+namespace {
+
+// A .res image as windres writes one: an empty first entry, then each entry's 32-byte header
+// (numeric type and name) and its data, padded to 4 bytes.
+void addEntry(QByteArray &res, uint16_t type, uint16_t name, const QByteArray &data)
+{
+    auto put32 = [&](uint32_t value) { res.append(reinterpret_cast<const char *>(&value), 4); };
+    auto put16 = [&](uint16_t value) { res.append(reinterpret_cast<const char *>(&value), 2); };
+    put32(uint32_t(data.size()));
+    put32(32);
+    put16(0xFFFF), put16(type), put16(0xFFFF), put16(name);
+    put32(0), put16(0x1030), put16(0x409), put32(0), put32(0);
+    res.append(data);
+    res.append(QByteArray((4 - data.size() % 4) % 4, '\0'));
+}
+
+// Group 148 of one PNG image of side x side pixels.
+QByteArray pngIconResources(int side)
+{
+    QImage picture(side, side, QImage::Format_ARGB32);
+    picture.fill(qRgba(0, 64, 128, 255));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    // GRPICONDIR: one entry, 0 standing for 256 and more, image 1.
+    QByteArray group("\0\0\1\0\1\0", 6);
+    uint8_t entry[14] = {uint8_t(side < 256 ? side : 0), uint8_t(side < 256 ? side : 0), 0, 0, 1, 0, 32, 0};
+    uint32_t bytes = uint32_t(png.size());
+    std::memcpy(entry + 8, &bytes, 4);
+    entry[12] = 1;
+    group.append(reinterpret_cast<const char *>(entry), 14);
+    QByteArray res;
+    addEntry(res, 0, 0, {});
+    addEntry(res, 3, 1, png);
+    addEntry(res, 14, 148, group);
+    return res;
+}
+
+} // namespace
+
+TEST(LayerIcons, AnImageIsAtMost256Square)
+{
+    // As in a bitmap image, a PNG's size is read before its pixels: a 60 kB PNG of 4000x4000
+    // took 2.6 s and 460 MB to load, to end as 32x32.
+    int icons = layerIconCount();
+    QByteArray res = pngIconResources(256);
+    HICON icon = layerLoadIconIn(reinterpret_cast<const unsigned char *>(res.data()), size_t(res.size()), 148);
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(layerIconImage(icon).size(), QSize(32, 32));
+    EXPECT_EQ(layerIconImage(icon).pixel(16, 16), qRgb(0, 64, 128));
+    EXPECT_TRUE(DestroyIcon(icon));
+
+    res = pngIconResources(257);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(layerLoadIconIn(reinterpret_cast<const unsigned char *>(res.data()), size_t(res.size()), 148), nullptr);
+    EXPECT_EQ(GetLastError(), 1812u); // ERROR_RESOURCE_DATA_NOT_FOUND
+    EXPECT_EQ(layerIconCount(), icons);
 }
