@@ -21,6 +21,7 @@
 #include "platform/user32_window.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -322,6 +323,10 @@ BOOL ShowWindow(HWND window, int command)
     case SW_HIDE:
         record->style &= ~WS_VISIBLE;
         widget->hide();
+        // A hidden window needs no font engines until it is shown again, and each engine
+        // Qt keeps holds its own copy of the face's shaping tables.
+        if (wasVisible && !record->parent)
+            QFont::cleanup();
         return wasVisible;
     case SW_SHOWNORMAL:
     case SW_RESTORE:
