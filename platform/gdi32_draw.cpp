@@ -69,9 +69,13 @@ RealisedFont realiseFont(const LOGFONTA &logFont, QPaintDevice *device)
 {
     layerApplication(); // the font database needs the application
     QFont font(QString::fromLatin1(logFont.lfFaceName, int(strnlen(logFont.lfFaceName, LF_FACESIZE))));
+    // No shaping where the script needs none (Qt still shapes those that do): without it no
+    // font engine keeps a copy of the face's shaping tables, which GDI text never used.
     font.setStyleHint(QFont::SansSerif,
-                      logFont.lfQuality == 3 /* NONANTIALIASED_QUALITY */ ? QFont::NoAntialias
-                                                                          : QFont::PreferAntialias);
+                      QFont::StyleStrategy((logFont.lfQuality == 3 /* NONANTIALIASED_QUALITY */
+                                                ? QFont::NoAntialias
+                                                : QFont::PreferAntialias) |
+                                           QFont::PreferNoShaping));
     int weight = logFont.lfWeight > 0 ? logFont.lfWeight : 400;
     font.setWeight(QFont::Weight(weight < 1 ? 1 : weight > 1000 ? 1000 : weight));
     font.setItalic(logFont.lfItalic);
