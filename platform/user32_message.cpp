@@ -26,7 +26,6 @@
 #include <QTimer>
 
 #include <glib.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -65,9 +64,10 @@ Queue queue;
 // Qt's timers (layerQtTouched), or a second has passed.
 struct QuietWait {
     int usable = -1; // Qt runs on GLib's default context: -1 not yet known
+    QAbstractEventDispatcher *dispatcher = nullptr;
     bool known = false;
-    std::vector<GPollFD> glibFds;
-    std::vector<pollfd> fds;
+    std::vector<GPollFD> fds;
+    int fdCount = 0;
     Clock::time_point qtDue;
     Clock::time_point lookedAt;
 };
@@ -178,19 +178,17 @@ bool lookAtQt(Clock::time_point now)
     gint priority = 0;
     const bool ready = g_main_context_prepare(context, &priority);
     gint timeout = -1;
-    if (quiet.glibFds.size() < 8)
-        quiet.glibFds.resize(8);
-    int count = g_main_context_query(context, priority, &timeout, quiet.glibFds.data(), int(quiet.glibFds.size()));
-    if (count > int(quiet.glibFds.size())) {
-        quiet.glibFds.resize(size_t(count));
-        count = g_main_context_query(context, priority, &timeout, quiet.glibFds.data(), count);
+    if (quiet.fds.size() < 8)
+        quiet.fds.resize(8);
+    int count = g_main_context_query(context, priority, &timeout, quiet.fds.data(), int(quiet.fds.size()));
+    if (count > int(quiet.fds.size())) {
+        quiet.fds.resize(size_t(count));
+        count = g_main_context_query(context, priority, &timeout, quiet.fds.data(), count);
     }
     g_main_context_release(context);
     if (ready || timeout == 0)
         return false;
-    quiet.fds.resize(size_t(count));
-    for (int i = 0; i < count; ++i)
-        quiet.fds[size_t(i)] = {quiet.glibFds[size_t(i)].fd, short(quiet.glibFds[size_t(i)].events), 0};
+    quiet.fdCount = count;
     quiet.qtDue = timeout < 0 ? Clock::time_point::max() : now + std::chrono::milliseconds(timeout);
     quiet.lookedAt = now;
     quiet.known = true;
@@ -202,19 +200,24 @@ bool lookAtQt(Clock::time_point now)
 bool waitQuietly(Clock::time_point next)
 {
     if (quiet.usable < 0) {
-        QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
-        quiet.usable = dispatcher && dispatcher->inherits("QEventDispatcherGlib");
+        quiet.dispatcher = QAbstractEventDispatcher::instance();
+        quiet.usable = quiet.dispatcher && quiet.dispatcher->inherits("QEventDispatcherGlib");
     }
     if (!quiet.usable || next == Clock::time_point::max())
         return false;
     Clock::time_point now = Clock::now();
-    if ((!quiet.known || now - quiet.lookedAt >= kQuietLookFor) && !lookAtQt(now))
-        return false;
+    if (!quiet.known || now - quiet.lookedAt >= kQuietLookFor) {
+        // Qt sends what it has drawn to the display when its loop is about to block: this
+        // wait blocks where Qt does not see it.
+        emit quiet.dispatcher->aboutToBlock();
+        if (!lookAtQt(now))
+            return false;
+    }
     const Clock::time_point until = std::min({next, quiet.qtDue, quiet.lookedAt + kQuietLookFor});
     for (;;) {
         auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
-        int woken = poll(quiet.fds.data(), nfds_t(quiet.fds.size()),
-                         int(std::clamp<long long>(left.count(), 0, 0x7fffffff)));
+        int woken = g_poll(quiet.fds.data(), guint(quiet.fdCount),
+                           int(std::clamp<long long>(left.count(), 0, 0x7fffffff)));
         if (woken > 0 || (woken < 0 && errno != EINTR))
             break;
         now = Clock::now();
