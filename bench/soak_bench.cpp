@@ -17,8 +17,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <malloc.h>
 #include <cstdlib>
+#include <malloc.h>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -27,6 +27,18 @@
 namespace {
 
 const char *const kDisks[] = {"sda", "sdb", "sdc"};
+
+// What must come back to where it was after the warm-up.
+struct Figures {
+    LayerGdiCounts gdi = {};
+    int icons = 0;
+    // A Unit keeps its drawn lamps until the icon set changes, even while unticked, so how many
+    // it holds depends on the history; what must not move is the count beside them.
+    int heldByUnits = 0;
+    long rssKb = 0;
+    // Bytes malloc hands out and bytes it keeps free: a leak grows the first, fragmentation the second.
+    size_t heapUsed = 0, heapFree = 0;
+};
 
 struct Soak {
     FixtureMachine machine;
@@ -37,14 +49,8 @@ struct Soak {
     long passes = 0, done = 0, errors = 0, trayMismatches = 0;
     long switches = 0, toggles = 0;
     // Figures after the warm-up and at the end.
-    LayerGdiCounts gdiStart = {}, gdiEnd = {};
-    int iconsStart = 0, iconsEnd = 0, trayEnd = -1;
-    // A Unit keeps its drawn lamps until the icon set changes, even while unticked, so how many
-    // it holds depends on the history; what must not move is the count beside them.
-    int heldStart = 0, heldEnd = 0;
-    long rssStartKb = 0, rssEndKb = 0;
-    // Bytes malloc hands out and bytes it keeps free: a leak grows the first, fragmentation the second.
-    size_t heapUsedStart = 0, heapUsedEnd = 0, heapFreeStart = 0, heapFreeEnd = 0;
+    Figures start, end;
+    int trayEnd = -1;
     // The user's choices at the end of the warm-up, given back before the final count.
     std::vector<uint8_t> enabledAtStart;
     BOOL alternativeAtStart = 0, singleAtStart = 0;
@@ -72,6 +78,19 @@ int iconsHeldByUnits(Soak &soak)
                     icon != trayState.templateMeter;
     });
     return held;
+}
+
+Figures takeFigures(Soak &soak)
+{
+    Figures figures;
+    figures.gdi = layerGdiCounts();
+    figures.icons = layerIconCount();
+    figures.heldByUnits = iconsHeldByUnits(soak);
+    figures.rssKb = residentKb();
+    struct mallinfo2 heap = mallinfo2();
+    figures.heapUsed = heap.uordblks;
+    figures.heapFree = heap.fordblks;
+    return figures;
 }
 
 // The tray items the program should show after a pass: one per ticked Unit, or the one lamp.
@@ -150,12 +169,7 @@ INT_PTR CALLBACK soakProcedure(HWND dialog, UINT message, WPARAM, LPARAM lParam)
             forEachUnitForward(soak->cursor, [&](Unit *unit) { soak->enabledAtStart.push_back(unit->enabled != 0); });
             soak->alternativeAtStart = soak->options.alternativeIcons;
             soak->singleAtStart = soak->options.singleIconMode;
-            soak->gdiStart = layerGdiCounts();
-            soak->iconsStart = layerIconCount();
-            soak->heldStart = iconsHeldByUnits(*soak);
-            soak->rssStartKb = residentKb();
-            struct mallinfo2 heap = mallinfo2();
-            soak->heapUsedStart = heap.uordblks, soak->heapFreeStart = heap.fordblks;
+            soak->start = takeFigures(*soak);
         }
         if (soak->done >= soak->passes) {
             KillTimer(dialog, 1);
@@ -172,12 +186,7 @@ INT_PTR CALLBACK soakProcedure(HWND dialog, UINT message, WPARAM, LPARAM lParam)
                 sampleUnits(&soak->cursor, &options);
                 updateTrayIcons(dialog, &soak->cursor, &soak->options);
             }
-            soak->gdiEnd = layerGdiCounts();
-            soak->iconsEnd = layerIconCount();
-            soak->heldEnd = iconsHeldByUnits(*soak);
-            soak->rssEndKb = residentKb();
-            struct mallinfo2 heap = mallinfo2();
-            soak->heapUsedEnd = heap.uordblks, soak->heapFreeEnd = heap.fordblks;
+            soak->end = takeFigures(*soak);
             removeAllTrayIcons(dialog, &soak->cursor);
             soak->trayEnd = layerTrayIconCount();
             EndDialog(dialog, 0);
@@ -223,20 +232,21 @@ void soakDay(benchmark::State &state)
         state.counters["errors"] = double(soak.errors);
         state.counters["tray_mismatches"] = double(soak.trayMismatches);
         state.counters["tray_items_left"] = double(soak.trayEnd);
-        state.counters["icons_start"] = soak.iconsStart;
-        state.counters["icons_end"] = soak.iconsEnd;
-        state.counters["icons_held_start"] = soak.heldStart;
-        state.counters["icons_held_end"] = soak.heldEnd;
-        state.counters["bitmaps_start"] = soak.gdiStart.bitmaps;
-        state.counters["bitmaps_end"] = soak.gdiEnd.bitmaps;
-        state.counters["brushes_start"] = soak.gdiStart.brushes;
-        state.counters["brushes_end"] = soak.gdiEnd.brushes;
-        state.counters["fonts_start"] = soak.gdiStart.fonts;
-        state.counters["fonts_end"] = soak.gdiEnd.fonts;
-        state.counters["dcs_start"] = soak.gdiStart.dcs;
-        state.counters["dcs_end"] = soak.gdiEnd.dcs;
-        state.counters["rss_start_kb"] = double(soak.rssStartKb);
-        state.counters["rss_end_kb"] = double(soak.rssEndKb);
+        const Figures &start = soak.start, &end = soak.end;
+        state.counters["icons_start"] = start.icons;
+        state.counters["icons_end"] = end.icons;
+        state.counters["icons_held_start"] = start.heldByUnits;
+        state.counters["icons_held_end"] = end.heldByUnits;
+        state.counters["bitmaps_start"] = start.gdi.bitmaps;
+        state.counters["bitmaps_end"] = end.gdi.bitmaps;
+        state.counters["brushes_start"] = start.gdi.brushes;
+        state.counters["brushes_end"] = end.gdi.brushes;
+        state.counters["fonts_start"] = start.gdi.fonts;
+        state.counters["fonts_end"] = end.gdi.fonts;
+        state.counters["dcs_start"] = start.gdi.dcs;
+        state.counters["dcs_end"] = end.gdi.dcs;
+        state.counters["rss_start_kb"] = double(start.rssKb);
+        state.counters["rss_end_kb"] = double(end.rssKb);
         state.counters["toggles"] = double(soak.toggles);
         state.counters["switches"] = double(soak.switches);
         std::fprintf(stderr,
@@ -244,23 +254,21 @@ void soakDay(benchmark::State &state)
                      "lamps %d -> %d), "
                      "bitmaps %d -> %d, brushes %d -> %d, fonts %d -> %d, DCs %d -> %d; RSS %ld -> %ld kB; "
                      "heap in use %zu -> %zu kB, free %zu -> %zu kB; %ld Unit toggles, %ld icon-set/mode switches\n",
-                     soak.done, soak.errors, soak.trayMismatches, soak.trayEnd, soak.iconsStart, soak.iconsEnd,
-                     soak.heldStart, soak.heldEnd,
-                     soak.gdiStart.bitmaps, soak.gdiEnd.bitmaps, soak.gdiStart.brushes, soak.gdiEnd.brushes,
-                     soak.gdiStart.fonts, soak.gdiEnd.fonts, soak.gdiStart.dcs, soak.gdiEnd.dcs, soak.rssStartKb,
-                     soak.rssEndKb, soak.heapUsedStart / 1024, soak.heapUsedEnd / 1024, soak.heapFreeStart / 1024,
-                     soak.heapFreeEnd / 1024, soak.toggles, soak.switches);
-        bool countsKept = soak.iconsStart - soak.heldStart == soak.iconsEnd - soak.heldEnd &&
-                          soak.gdiStart.bitmaps == soak.gdiEnd.bitmaps &&
-                          soak.gdiStart.brushes == soak.gdiEnd.brushes && soak.gdiStart.fonts == soak.gdiEnd.fonts &&
-                          soak.gdiStart.dcs == soak.gdiEnd.dcs;
+                     soak.done, soak.errors, soak.trayMismatches, soak.trayEnd, start.icons, end.icons,
+                     start.heldByUnits, end.heldByUnits, start.gdi.bitmaps, end.gdi.bitmaps, start.gdi.brushes,
+                     end.gdi.brushes, start.gdi.fonts, end.gdi.fonts, start.gdi.dcs, end.gdi.dcs, start.rssKb,
+                     end.rssKb, start.heapUsed / 1024, end.heapUsed / 1024, start.heapFree / 1024,
+                     end.heapFree / 1024, soak.toggles, soak.switches);
+        bool countsKept = start.icons - start.heldByUnits == end.icons - end.heldByUnits &&
+                          start.gdi.bitmaps == end.gdi.bitmaps && start.gdi.brushes == end.gdi.brushes &&
+                          start.gdi.fonts == end.gdi.fonts && start.gdi.dcs == end.gdi.dcs;
         if (result != 0 || soak.done != soak.passes)
             state.SkipWithError("the dialog did not run every pass");
         else if (soak.errors || soak.trayMismatches || soak.trayEnd != 0)
             state.SkipWithError("a pass failed, or the tray held other items than the Units'");
         else if (!countsKept)
             state.SkipWithError("icon or GDI object counts moved");
-        else if (soak.rssEndKb - soak.rssStartKb >= 1024)
+        else if (end.rssKb - start.rssKb >= 1024)
             state.SkipWithError("the resident memory grew by 1 MB or more");
     }
 }
