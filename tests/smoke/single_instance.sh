@@ -27,8 +27,18 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# What a failure leaves to go on: each start's output, the windows on the display, and
+# which starts are still running.
 fail() {
     echo "FAIL: $*"
+    for log in "$work"/start*.log; do
+        [ -s "$log" ] && { echo "--- $(basename "$log"):"; tail -20 "$log"; }
+    done
+    echo "--- windows: $(xdotool search --name . 2>/dev/null | while read -r id; do
+        printf '%s ' "\"$(xdotool getwindowname "$id" 2>/dev/null)\""; done)"
+    for pid in "${pids[@]}"; do
+        kill -0 "$pid" 2>/dev/null && echo "--- start $pid: running" || echo "--- start $pid: ended"
+    done
     exit 1
 }
 
@@ -37,10 +47,10 @@ if [ $windows = 1 ]; then
     "$source/scripts/wine-run" ${TALLOW_WINE_FLAGS:-} --prepare
     status=$?
     [ $status -eq 0 ] || exit $status
-    start() { "$source/scripts/wine-run" ${TALLOW_WINE_FLAGS:-} "$copy" & }
+    start() { "$source/scripts/wine-run" ${TALLOW_WINE_FLAGS:-} "$copy" >"$work/start${#pids[@]}.log" 2>&1 & }
 else
     [ -f "$source/tests/lsan.supp" ] && export LSAN_OPTIONS=suppressions=$source/tests/lsan.supp
-    start() { "$copy" & }
+    start() { "$copy" >"$work/start${#pids[@]}.log" 2>&1 & }
 fi
 
 # Waits up to 60 s for a visible window whose title matches; prints its id.
