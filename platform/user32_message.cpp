@@ -206,15 +206,15 @@ bool waitQuietly(Clock::time_point next)
     if (!quiet.usable || next == Clock::time_point::max())
         return false;
     Clock::time_point now = Clock::now();
-    if (!quiet.known || now - quiet.lookedAt >= kQuietLookFor) {
-        // Qt sends what it has drawn to the display when its loop is about to block: this
-        // wait blocks where Qt does not see it.
-        emit quiet.dispatcher->aboutToBlock();
-        if (!lookAtQt(now))
-            return false;
-    }
-    const Clock::time_point until = std::min({next, quiet.qtDue, quiet.lookedAt + kQuietLookFor});
     for (;;) {
+        if (!quiet.known || now - quiet.lookedAt >= kQuietLookFor) {
+            // Qt sends what it has drawn to the display when its loop is about to block:
+            // this wait blocks where Qt does not see it.
+            emit quiet.dispatcher->aboutToBlock();
+            if (!lookAtQt(now))
+                return false;
+        }
+        const Clock::time_point until = std::min({next, quiet.qtDue, quiet.lookedAt + kQuietLookFor});
         auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
         int woken = g_poll(quiet.fds.data(), guint(quiet.fdCount),
                            int(std::clamp<long long>(left.count(), 0, 0x7fffffff)));
@@ -225,7 +225,9 @@ bool waitQuietly(Clock::time_point next)
             continue; // woken a little early, or by a signal whose handler has written its pipe
         if (until == next)
             return true;
-        break; // Qt's own timer, or the look has grown old
+        if (until == quiet.qtDue)
+            break;
+        // Only the look has grown old: a new one costs less than a turn of Qt's loop.
     }
     quiet.known = false;
     return false;

@@ -1,13 +1,14 @@
 // The wait for a Win32 timer runs without Qt while Qt has nothing to do. Whatever gives Qt
 // work meanwhile is still served: an event posted from another thread (as the X and D-Bus
 // threads post theirs) at once, a timer of Qt's armed outside its loop within the look's age;
-// and the Win32 timer keeps its rhythm.
+// the Win32 timer keeps its rhythm; and a wait with nothing for Qt never turns Qt's loop.
 #include "platform/layer_qt.h"
 #include "platform/win32.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -30,6 +31,14 @@ struct Relay : QObject {
 };
 
 void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {}
+
+// A source that never fires and counts the turns of the loop that checks it.
+int turnsOfQt = 0;
+GSourceFuncs kCountTurns = {
+    [](GSource *, gint *timeout) { *timeout = -1; return gboolean(FALSE); },
+    [](GSource *) { ++turnsOfQt; return gboolean(FALSE); },
+    [](GSource *, GSourceFunc, gpointer) { return gboolean(G_SOURCE_CONTINUE); },
+    nullptr, nullptr, nullptr};
 
 long long millisecondsSince(Clock::time_point start)
 {
@@ -101,4 +110,17 @@ TEST(QuietWait, QtWorkComingBetweenTicksIsServedAndTheTimerKeepsItsRhythm)
     EXPECT_GE(fired, 290);
     EXPECT_LT(fired, 1500);
     KillTimer(nullptr, timer);
+
+    // Nothing for Qt over two and a half seconds: the wait looks at Qt again each second,
+    // without a turn of Qt's loop (GLib checks its sources only on a turn).
+    GSource *turns = g_source_new(&kCountTurns, sizeof(GSource));
+    g_source_attach(turns, g_main_context_default());
+    turnsOfQt = 0;
+    timer = SetTimer(nullptr, 0, 2500, tick);
+    while (GetMessageA(&msg, nullptr, 0, 0) && msg.message != WM_TIMER) {
+    }
+    EXPECT_EQ(0, turnsOfQt);
+    KillTimer(nullptr, timer);
+    g_source_destroy(turns);
+    g_source_unref(turns);
 }
