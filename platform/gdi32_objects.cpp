@@ -127,6 +127,11 @@ void gdiRemove(const void *handle)
     table().freeSlots.push_back((handleValue(handle) & 0xFFFF) - 1);
 }
 
+QImage gdiIconMask(const QImage &mask)
+{
+    return mask.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither);
+}
+
 HBITMAP gdiStockBitmap()
 {
     makeStockObjects();
@@ -151,13 +156,14 @@ QImage layerIconImage(HICON icon)
     if (!object)
         return QImage();
     const GdiIcon &data = object->icon;
-    int width = data.mask.width();
-    int height = data.color.isNull() ? data.mask.height() / 2 : data.color.height();
+    const QImage mask = data.mask.convertToFormat(QImage::Format_RGB32);
+    int width = mask.width();
+    int height = data.color.isNull() ? mask.height() / 2 : data.color.height();
     QImage picture(width, height, QImage::Format_ARGB32);
     for (int y = 0; y < height; ++y) {
-        const QRgb *andRow = reinterpret_cast<const QRgb *>(data.mask.constScanLine(y));
+        const QRgb *andRow = reinterpret_cast<const QRgb *>(mask.constScanLine(y));
         const QRgb *colorRow = data.color.isNull()
-                                   ? reinterpret_cast<const QRgb *>(data.mask.constScanLine(y + height))
+                                   ? reinterpret_cast<const QRgb *>(mask.constScanLine(y + height))
                                    : reinterpret_cast<const QRgb *>(data.color.constScanLine(y));
         QRgb *out = reinterpret_cast<QRgb *>(picture.scanLine(y));
         for (int x = 0; x < width; ++x) {
@@ -185,7 +191,7 @@ HICON layerCreateIcon(const QImage &color, const QImage &mask)
     void *handle = nullptr;
     GdiObject *object = gdiAdd(GdiKind::Icon, &handle);
     object->icon.color = colorBits;
-    object->icon.mask = maskBits;
+    object->icon.mask = gdiIconMask(maskBits);
     return static_cast<HICON>(handle);
 }
 

@@ -18,7 +18,8 @@ struct GdiBitmap {
 };
 
 // An icon: its colour image (null for a monochrome icon) and its AND mask (black = opaque;
-// twice the height, AND over XOR, for a monochrome icon).
+// twice the height, AND over XOR, for a monochrome icon). Icons live long and a program keeps
+// dozens, so the mask is kept one bit a pixel (gdiIconMask); readers take it as RGB32.
 struct GdiIcon {
     QImage color;
     QImage mask;
@@ -62,6 +63,9 @@ void gdiRemove(const void *handle);
 
 // Stock objects of a new memory DC, as Windows selects them: a 1x1 monochrome bitmap, a white
 // brush, the system font.
+// A pure black-and-white RGB32 mask as an icon keeps it.
+QImage gdiIconMask(const QImage &mask);
+
 HBITMAP gdiStockBitmap();
 HBRUSH gdiStockBrush();
 HFONT gdiStockFont();

@@ -177,7 +177,7 @@ template <typename Find> HICON loadResourceIcon(uint16_t id, bool shared, Find f
     }
     void *handle = nullptr;
     GdiObject *object = gdiAdd(GdiKind::Icon, &handle);
-    object->icon = GdiIcon{color, mask, shared};
+    object->icon = GdiIcon{color, gdiIconMask(mask), shared};
     return static_cast<HICON>(handle);
 }
 
@@ -222,9 +222,10 @@ BOOL GetIconInfo(HICON icon, PICONINFO info)
         SetLastError(kErrorInvalidCursorHandle);
         return FALSE;
     }
-    // Copies of the images (shared until drawn on), so that the new bitmaps may go first.
+    // Copies of the images (the colour shared until drawn on), so that the new bitmaps may go
+    // first.
     QImage color = object->icon.color;
-    QImage mask = object->icon.mask;
+    QImage mask = object->icon.mask.convertToFormat(QImage::Format_RGB32);
     int height = color.isNull() ? mask.height() / 2 : color.height();
     info->fIcon = TRUE;
     info->xHotspot = DWORD(mask.width() / 2);
@@ -273,7 +274,7 @@ HICON CreateIconIndirect(PICONINFO info)
     }
     void *handle = nullptr;
     GdiObject *object = gdiAdd(GdiKind::Icon, &handle);
-    object->icon = GdiIcon{colorImage, maskImage, false};
+    object->icon = GdiIcon{colorImage, gdiIconMask(maskImage), false};
     return static_cast<HICON>(handle);
 }
 
