@@ -2,7 +2,7 @@
 // section of 60,000 lines with the real keys at its end, so that every lookup crosses all of
 // it. The load must stay well under a second, and the cost of one lookup linear in the size.
 #include "persist/settings_file.h"
-#include "tests/support/fixture_machine.h"
+#include "tests/support/machine_testing.h"
 #include "units/discovery.h"
 
 #include <benchmark/benchmark.h>
@@ -40,7 +40,7 @@ struct Program {
         fixtureAddDisk(machine, "sda", 8, 0);
         fixtureAddDisk(machine, "sdb", 8, 16);
         fixtureSetMemory(machine, 8388608, 3670016, 8388608, 2621440);
-        setenv("TALLOWLAMP_SYSROOT", machine.root.c_str(), 1);
+        pointLayerAt(machine.root.c_str());
         discoverUnits(&cursor);
         std::snprintf(options.iniPath, sizeof options.iniPath, "%s/TallowLAMP.ini", machine.root.c_str());
         std::ofstream(options.iniPath, std::ios::binary) << settingsText(fillerLines);
@@ -52,7 +52,7 @@ struct Program {
             std::free(unit);
             unit = next;
         }
-        unsetenv("TALLOWLAMP_SYSROOT");
+        pointLayerAt(nullptr);
     }
 };
 

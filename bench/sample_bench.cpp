@@ -1,7 +1,7 @@
 // One sampling pass over 1, 8 and 64 enabled drives of a machine in a folder, next to the
 // least such a pass can cost: opening, reading and closing the same counter files. The pass
 // must stay within 1.5 times that loop and grow linearly with the drives.
-#include "tests/support/fixture_machine.h"
+#include "tests/support/machine_testing.h"
 #include "units/discovery.h"
 #include "units/drive_sampling.h"
 
@@ -27,7 +27,7 @@ void buildDisks(FixtureMachine &machine, int drives)
         fixtureSetCounters(machine, diskName(i), 1000 + i, 2000 + i, 8000, 16000);
     }
     fixtureSetMemory(machine, 8388608, 3670016, 8388608, 2621440);
-    setenv("TALLOWLAMP_SYSROOT", machine.root.c_str(), 1);
+    pointLayerAt(machine.root.c_str());
 }
 
 void samplePass(benchmark::State &state)
@@ -54,7 +54,7 @@ void samplePass(benchmark::State &state)
         std::free(unit);
         unit = next;
     }
-    unsetenv("TALLOWLAMP_SYSROOT");
+    pointLayerAt(nullptr);
 }
 
 void openReadClose(benchmark::State &state)
@@ -73,7 +73,7 @@ void openReadClose(benchmark::State &state)
         }
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
-    unsetenv("TALLOWLAMP_SYSROOT");
+    pointLayerAt(nullptr);
 }
 
 } // namespace

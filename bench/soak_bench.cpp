@@ -10,7 +10,7 @@
 #include "indicators/tray_icons.h"
 #include "platform/layer_testing.h"
 #include "res/resource.h"
-#include "tests/support/fixture_machine.h"
+#include "tests/support/machine_testing.h"
 #include "units/discovery.h"
 #include "units/drive_sampling.h"
 
@@ -210,8 +210,7 @@ void soakDay(benchmark::State &state)
         fixtureAddMount(soak.machine, 8, 16, fixtureFolder(soak.machine, "data"), "ext4", "/dev/sdb");
         fixtureAddLabel(soak.machine, "DATA", "sdb");
         fixtureSetMemory(soak.machine, 8388608, 3670016, 4194304, 2097152);
-        setenv("TALLOWLAMP_SYSROOT", soak.machine.root.c_str(), 1);
-        layerForgetMachine();
+        pointLayerAt(soak.machine.root.c_str());
         samplerState = {};
         trayState = {};
         discoverUnits(&soak.cursor);
@@ -226,7 +225,7 @@ void soakDay(benchmark::State &state)
         soak.options.colorBackground = {64, 0, 64};
         INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
                                          soakProcedure, reinterpret_cast<LPARAM>(&soak));
-        unsetenv("TALLOWLAMP_SYSROOT");
+        pointLayerAt(nullptr);
 
         state.counters["passes"] = double(soak.done);
         state.counters["errors"] = double(soak.errors);

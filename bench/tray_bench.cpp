@@ -4,6 +4,7 @@
 #include "indicators/tray_icons.h"
 #include "platform/layer_testing.h"
 #include "res/resource.h"
+#include "tests/support/machine_testing.h"
 #include "units/discovery.h"
 #include "units/drive_sampling.h"
 
@@ -54,8 +55,7 @@ struct Program {
 Program *startProgram(int disks)
 {
     const std::string root = buildMachine(disks);
-    setenv("TALLOWLAMP_SYSROOT", root.c_str(), 1);
-    layerForgetMachine();
+    pointLayerAt(root.c_str());
     auto *program = new Program();
     discoverUnits(&program->cursor);
     forEachUnitForward(program->cursor, [&](Unit *unit) { unit->enabled = unit->kind == DRIVE_NO_ROOT_DIR; });

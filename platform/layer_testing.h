@@ -5,8 +5,9 @@
 #include "platform/win32.h"
 
 // ---------------------------------------------------------------------------------------
-// The machine (sysroot.cpp): forget the drive table, so that the next device use rebuilds it
-// from the files under TALLOWLAMP_SYSROOT (a test that adds or removes a disk in its fixture).
+// The machine (sysroot.cpp): forget the drive table and TALLOWLAMP_SYSROOT, so that the next
+// device use reads the variable again and rebuilds the table from the files under it: after a
+// test points the variable elsewhere, or adds or removes a disk in its fixture.
 void layerForgetMachine();
 
 // ---------------------------------------------------------------------------------------

@@ -37,8 +37,9 @@ struct BlockDevice {
 
 struct MachineCache {
     bool built;
-    std::string builtFor;
     Machine machine;
+    bool rootKnown;
+    const char *root;
 };
 
 MachineCache &cache()
@@ -365,10 +366,17 @@ void buildMachine(const std::string &root, Machine &machine)
 
 } // namespace
 
+// Read once: the variable is set before the program starts, and a test that changes it says
+// so (layerForgetMachine). Every device call of a pass asks, and getenv walks the environment.
 const char *sysrootPrefix()
 {
-    const char *root = std::getenv("TALLOWLAMP_SYSROOT");
-    return root ? root : "";
+    MachineCache &state = cache();
+    if (!state.rootKnown) {
+        const char *root = std::getenv("TALLOWLAMP_SYSROOT");
+        state.root = root ? root : "";
+        state.rootKnown = true;
+    }
+    return state.root;
 }
 
 bool sysrootPath(char *buffer, size_t size, const char *relative)
@@ -380,10 +388,8 @@ bool sysrootPath(char *buffer, size_t size, const char *relative)
 const Machine &currentMachine()
 {
     MachineCache &state = cache();
-    const char *root = sysrootPrefix();
-    if (!state.built || state.builtFor != root) {
-        buildMachine(root, state.machine);
-        state.builtFor = root;
+    if (!state.built) {
+        buildMachine(sysrootPrefix(), state.machine);
         state.built = true;
     }
     return state.machine;
@@ -402,4 +408,5 @@ char driveLetterOf(const char *text)
 void layerForgetMachine()
 {
     cache().built = false;
+    cache().rootKnown = false;
 }

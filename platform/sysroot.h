@@ -1,14 +1,15 @@
 // The machine the layer reads: files under /proc, /sys and /dev, rooted at TALLOWLAMP_SYSROOT
 // when it is set, and the table of drives built from them (physical drives by number, logical
-// drives by letter). The table is built when a device is first used and again when
-// TALLOWLAMP_SYSROOT names another folder; a poll never rescans.
+// drives by letter). The variable is read and the table built when a device is first used;
+// a poll never rescans.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
-// TALLOWLAMP_SYSROOT, or "" for the real machine.
+// TALLOWLAMP_SYSROOT, or "" for the real machine; the same pointer until the layer is told
+// to forget the machine.
 const char *sysrootPrefix();
 
 // TALLOWLAMP_SYSROOT (or nothing) followed by "/" and relative. False when it does not fit.

@@ -1,7 +1,7 @@
 // The counter files and meminfo stay open from poll to poll: what a caller sees is still what
 // opening them anew each time would show, and no descriptor is lost.
 #include "platform/win32.h"
-#include "tests/support/fixture_machine.h"
+#include "tests/support/machine_testing.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +12,6 @@
 #include <string>
 
 namespace {
-
-struct UseMachine {
-    explicit UseMachine(const FixtureMachine &machine) { setenv("TALLOWLAMP_SYSROOT", machine.root.c_str(), 1); }
-    ~UseMachine() { unsetenv("TALLOWLAMP_SYSROOT"); }
-};
 
 int openDescriptors()
 {
@@ -165,7 +160,7 @@ TEST(KeptDescriptors, HandlesBehaveAsWindowsHandles)
 // The kernel's own counter files, of this machine's first disk.
 TEST(KeptDescriptors, TheKernelsCounterFilesStayOpen)
 {
-    unsetenv("TALLOWLAMP_SYSROOT");
+    pointLayerAt(nullptr);
     HANDLE device = CreateFileA("\\\\.\\PHYSICALDRIVE0", 0, 3, nullptr, OPEN_EXISTING, 0, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
         std::fprintf(stderr, "\n*** THIS MACHINE HAS NO WHOLE DISK WITH COUNTERS: the kernel's files are not "

@@ -1,6 +1,7 @@
 // Discovery on a machine in a folder, for the Linux layer's tests.
 #pragma once
 
+#include "platform/layer_testing.h"
 #include "tests/support/fixture_machine.h"
 #include "units/discovery.h"
 
@@ -9,10 +10,20 @@
 #include <string>
 #include <vector>
 
+// Points the layer at a machine in a folder, or (null) at this one.
+inline void pointLayerAt(const char *root)
+{
+    if (root)
+        setenv("TALLOWLAMP_SYSROOT", root, 1);
+    else
+        unsetenv("TALLOWLAMP_SYSROOT");
+    layerForgetMachine();
+}
+
 // Points the layer at a machine for the life of the test.
 struct UseMachine {
-    explicit UseMachine(const FixtureMachine &machine) { setenv("TALLOWLAMP_SYSROOT", machine.root.c_str(), 1); }
-    ~UseMachine() { unsetenv("TALLOWLAMP_SYSROOT"); }
+    explicit UseMachine(const FixtureMachine &machine) { pointLayerAt(machine.root.c_str()); }
+    ~UseMachine() { pointLayerAt(nullptr); }
 };
 
 struct DiscoveredList {
