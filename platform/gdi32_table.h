@@ -61,11 +61,11 @@ GdiObject *gdiLookupAny(const void *handle);
 // Frees the slot (images and all). The handle is refused from now on.
 void gdiRemove(const void *handle);
 
-// Stock objects of a new memory DC, as Windows selects them: a 1x1 monochrome bitmap, a white
-// brush, the system font.
 // A pure black-and-white RGB32 mask as an icon keeps it.
 QImage gdiIconMask(const QImage &mask);
 
+// Stock objects of a new memory DC, as Windows selects them: a 1x1 monochrome bitmap, a white
+// brush, the system font.
 HBITMAP gdiStockBitmap();
 HBRUSH gdiStockBrush();
 HFONT gdiStockFont();
