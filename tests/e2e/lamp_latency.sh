@@ -84,8 +84,11 @@ measure() { # measure <poll interval ms>
         # Idle first, then a change at a moment that falls anywhere in the poll's rhythm.
         deadline=$((SECONDS + 5))
         until [[ $("$probe" $centre) == "$idle" ]]; do
-            ((SECONDS < deadline)) || { echo "FAIL the lamp does not go idle (it shows $("$probe" $centre))"; failures=$((failures + 1)); return; }
+            ((SECONDS < deadline)) || { echo "FAIL the lamp does not go idle (it shows $("$probe" $centre) at $centre)"; failures=$((failures + 1)); return; }
             sleep 0.05
+            # The tray may still be placing or sizing the lamp it has just docked.
+            centre=$(lamp_centre)
+            [[ -n $centre ]] || { echo "FAIL the lamp left the tray"; failures=$((failures + 1)); return; }
         done
         sleep "0.$(printf '%03d' $((RANDOM % 1000)))"
         reads=$((reads + 1))
