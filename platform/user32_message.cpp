@@ -18,6 +18,7 @@
 // of them wakes (an event posted from any thread, X or D-Bus traffic, a signal) or a timer of
 // its own falls due.
 #include "platform/layer_qt.h"
+#include "platform/posix_stack.h"
 #include "platform/user32_window.h"
 
 #include <QAbstractEventDispatcher>
@@ -213,6 +214,8 @@ bool waitQuietly(Clock::time_point next)
             emit quiet.dispatcher->aboutToBlock();
             if (!lookAtQt(now))
                 return false;
+            // At most once a second: whatever ran deep since (the first icons' fonts) is done.
+            layerGiveBackStack();
         }
         const Clock::time_point until = std::min({next, quiet.qtDue, quiet.lookedAt + kQuietLookFor});
         auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);

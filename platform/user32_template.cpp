@@ -214,7 +214,10 @@ DialogFont dialogFont(const DialogTemplate &dialog)
         faces << QString::fromStdString(dialog.face);
     faces << "Microsoft Sans Serif" << "Tahoma" << "Arial" << "Liberation Sans";
     font.setFamilies(faces);
-    font.setStyleHint(QFont::SansSerif);
+    // Windows' dialogs draw Latin text unkerned; unshaped, no font engine keeps a copy of its
+    // face's shaping tables (150 kB for the two faces of a dialog). Scripts that need shaping
+    // are still shaped.
+    font.setStyleHint(QFont::SansSerif, QFont::PreferNoShaping);
     if (dialog.weight >= 600)
         font.setWeight(QFont::Bold);
     font.setItalic(dialog.italic);
