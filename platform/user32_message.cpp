@@ -75,6 +75,8 @@ struct QuietWait {
 
 QuietWait quiet;
 constexpr auto kQuietLookFor = std::chrono::seconds(1);
+// How late a timer of Qt's may run to share the Win32 timer's wake-up.
+constexpr auto kQtTimerJoins = std::chrono::milliseconds(100);
 
 constexpr UINT kUserTimerMinimum = 10;
 constexpr UINT kUserTimerMaximum = 0x7fffffff;
@@ -208,7 +210,9 @@ bool waitQuietly(Clock::time_point next)
         return false;
     Clock::time_point now = Clock::now();
     for (;;) {
-        if (!quiet.known || now - quiet.lookedAt >= kQuietLookFor) {
+        // A look that would grow old before the timer is taken now, at this wake-up, rather
+        // than at a wake-up of its own.
+        if (!quiet.known || quiet.lookedAt + kQuietLookFor <= std::max(now, next)) {
             // Qt sends what it has drawn to the display when its loop is about to block:
             // this wait blocks where Qt does not see it.
             emit quiet.dispatcher->aboutToBlock();
@@ -217,7 +221,12 @@ bool waitQuietly(Clock::time_point next)
             // At most once a second: whatever ran deep since (the first icons' fonts) is done.
             layerGiveBackStack();
         }
-        const Clock::time_point until = std::min({next, quiet.qtDue, quiet.lookedAt + kQuietLookFor});
+        // A timer of Qt's due shortly before the Win32 timer (the tray host's check) waits
+        // for the Win32 timer's wake-up, and runs right after it: one wake-up, not two.
+        Clock::time_point qtWake = quiet.qtDue;
+        if (now < qtWake && qtWake < next && next - qtWake <= kQtTimerJoins)
+            qtWake = next;
+        const Clock::time_point until = std::min({next, qtWake, quiet.lookedAt + kQuietLookFor});
         auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
         int woken = g_poll(quiet.fds.data(), guint(quiet.fdCount),
                            int(std::clamp<long long>(left.count(), 0, 0x7fffffff)));
@@ -228,7 +237,7 @@ bool waitQuietly(Clock::time_point next)
             continue; // woken a little early, or by a signal whose handler has written its pipe
         if (until == next)
             return true;
-        if (until == quiet.qtDue)
+        if (until == qtWake)
             break;
         // Only the look has grown old: a new one costs less than a turn of Qt's loop.
     }

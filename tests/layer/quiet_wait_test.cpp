@@ -1,7 +1,8 @@
 // The wait for a Win32 timer runs without Qt while Qt has nothing to do. Whatever gives Qt
 // work meanwhile is still served: an event posted from another thread (as the X and D-Bus
 // threads post theirs) at once, a timer of Qt's armed outside its loop within the look's age;
-// the Win32 timer keeps its rhythm; and a wait with nothing for Qt never turns Qt's loop.
+// the Win32 timer keeps its rhythm; a wait with nothing for Qt never turns Qt's loop; and the
+// thread wakes once a tick, Qt's timers and the look's renewal riding on the tick's wake-up.
 #include "platform/layer_qt.h"
 #include "platform/win32.h"
 
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <string>
 #include <thread>
 
 namespace {
@@ -39,6 +42,16 @@ GSourceFuncs kCountTurns = {
     [](GSource *) { ++turnsOfQt; return gboolean(FALSE); },
     [](GSource *, GSourceFunc, gpointer) { return gboolean(G_SOURCE_CONTINUE); },
     nullptr, nullptr, nullptr};
+
+// How often this thread has gone to sleep so far.
+long sleepsSoFar()
+{
+    std::ifstream status("/proc/thread-self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+            return std::stol(line.substr(24));
+    return -1;
+}
 
 long long millisecondsSince(Clock::time_point start)
 {
@@ -130,4 +143,34 @@ TEST(QuietWait, AnIdleWaitGivesQtsLoopNoTurn)
     KillTimer(nullptr, timer);
     g_source_destroy(turns);
     g_source_unref(turns);
+}
+
+// Run alone too: the count of wake-ups takes in whatever else the process's Qt does.
+TEST(QuietWait, OneWakeUpATickWhileQtsTimersRunAndTheLookGrowsOld)
+{
+    layerApplication();
+    int fired = 0;
+    QTimer qtTimer; // out of step with the ticks, as the tray host's check is
+    qtTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&qtTimer, &QTimer::timeout, [&fired] { ++fired; });
+    qtTimer.start(330);
+    UINT_PTR timer = SetTimer(nullptr, 0, 70, tick);
+    MSG msg;
+    do
+        ASSERT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
+    while (msg.message != WM_TIMER);
+
+    const long before = sleepsSoFar();
+    ASSERT_GE(before, 0);
+    int ticks = 0;
+    while (ticks < 64) {
+        ASSERT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
+        ticks += msg.message == WM_TIMER;
+    }
+    const long sleeps = sleepsSoFar() - before;
+    EXPECT_GE(fired, 10) << "Qt's timer stopped running";
+    // Before, each run of Qt's timer and each renewal of the look was a wake-up of its own:
+    // some 80 for 64 ticks.
+    EXPECT_LE(sleeps, ticks + 4) << fired << " runs of Qt's timer";
+    KillTimer(nullptr, timer);
 }
