@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -21,9 +22,12 @@ int signalPipe[2] = {-1, -1};
 
 void onSignal(int number)
 {
+    // The code the signal cut into may be about to read errno: a full pipe must not change it.
+    const int saved = errno;
     char byte = char(number);
     ssize_t written = write(signalPipe[1], &byte, 1);
     (void)written;
+    errno = saved;
 }
 
 void closeOnSignal()
