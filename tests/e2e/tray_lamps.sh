@@ -76,6 +76,11 @@ pids+=($bus_pid)
 "$work/app/TallowLAMP" -startup > "$work/program.log" 2>&1 &
 program=$!
 check "two lamps docked in the tray" wait_for 15 two_icons
+if ! two_icons; then # what there was instead, for a failure seen once on a fresh root
+    say "     lamps found: $(tray_icons | wc -l); program $(kill -0 $program 2>/dev/null && echo running || echo gone)"
+    say "     tray: $(xwininfo -root -tree 2>/dev/null | grep -c -i trayer) trayer windows"
+    sed 's/^/     program: /' "$work/program.log" | tail -n 20
+fi
 # The drive's idle lamp is dark blue; the meter shows its purple background above the bar,
 # however much of it the digits cover (their font is whatever fontconfig has for "Tahoma").
 while read -r x y w h; do
