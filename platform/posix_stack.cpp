@@ -35,12 +35,17 @@ __attribute__((noinline)) size_t layerGiveBackStack()
     static uintptr_t start = 0;
     volatile char here = 0;
     const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t end = (uintptr_t(&here) - kKeep) & ~(page - 1);
+    unsigned char resident = 0;
+    // A stack is used from the top down: nothing has run deeper than the kept room since the
+    // last call unless the page just below it is back.
+    if (start && start < end && mincore(reinterpret_cast<void *>(end - page), page, &resident) == 0 &&
+        !(resident & 1))
+        return 0;
     // The kernel keeps the page below a stack unmapped unless the stack has grown into it:
     // only then is the start looked up again.
-    unsigned char resident;
     if (!start || mincore(reinterpret_cast<void *>(start - page), page, &resident) == 0)
         start = mappingStart(uintptr_t(&here));
-    const uintptr_t end = (uintptr_t(&here) - kKeep) & ~(page - 1);
     if (!start || start >= end)
         return 0;
     // Nothing below the stack pointer is live: a signal handler pushes its frame afresh.

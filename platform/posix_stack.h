@@ -6,7 +6,8 @@
 #include <cstddef>
 
 // Hands the main thread's stack pages below the caller's frame back to the kernel, which
-// gives them again, zeroed, when they are next used. Two system calls, and a look at the
-// process's mappings when the stack has grown since the last call. Main thread only, from a
-// shallow frame. Returns the bytes of address range given back (0 when none).
+// gives them again, zeroed, when they are next used. One system call when nothing has run
+// deeper since the last call; else two or three, and a look at the process's mappings when
+// the stack has grown. Main thread only, from a shallow frame. Returns the bytes of address
+// range given back (0 when none).
 size_t layerGiveBackStack();

@@ -71,10 +71,14 @@ struct QuietWait {
     int fdCount = 0;
     Clock::time_point qtDue;
     Clock::time_point lookedAt;
+    Clock::time_point stackGivenBackAt;
 };
 
 QuietWait quiet;
 constexpr auto kQuietLookFor = std::chrono::seconds(1);
+// Work that runs deep on the stack is rare (start-up, the first icons' fonts, the dialog);
+// what it leaves is given back within this time.
+constexpr auto kGiveBackStackEvery = std::chrono::seconds(10);
 // How late a timer of Qt's may run to share the Win32 timer's wake-up.
 constexpr auto kQtTimerJoins = std::chrono::milliseconds(100);
 
@@ -214,12 +218,17 @@ bool waitQuietly(Clock::time_point next)
         // than at a wake-up of its own.
         if (!quiet.known || quiet.lookedAt + kQuietLookFor <= std::max(now, next)) {
             // Qt sends what it has drawn to the display when its loop is about to block:
-            // this wait blocks where Qt does not see it.
-            emit quiet.dispatcher->aboutToBlock();
+            // this wait blocks where Qt does not see it. Only a look that is not merely old
+            // follows something of Qt's that may have drawn.
+            if (!quiet.known)
+                emit quiet.dispatcher->aboutToBlock();
             if (!lookAtQt(now))
                 return false;
-            // At most once a second: whatever ran deep since (the first icons' fonts) is done.
-            layerGiveBackStack();
+            // Whatever ran deep since is done.
+            if (now - quiet.stackGivenBackAt >= kGiveBackStackEvery) {
+                layerGiveBackStack();
+                quiet.stackGivenBackAt = now;
+            }
         }
         // A timer of Qt's due shortly before the Win32 timer (the tray host's check) waits
         // for the Win32 timer's wake-up, and runs right after it: one wake-up, not two.

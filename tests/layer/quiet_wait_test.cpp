@@ -1,11 +1,12 @@
 // The wait for a Win32 timer runs without Qt while Qt has nothing to do. Whatever gives Qt
 // work meanwhile is still served: an event posted from another thread (as the X and D-Bus
 // threads post theirs) at once, a timer of Qt's armed outside its loop within the look's age;
-// the Win32 timer keeps its rhythm; a wait with nothing for Qt never turns Qt's loop; and the
-// thread wakes once a tick, Qt's timers and the look's renewal riding on the tick's wake-up.
+// the Win32 timer keeps its rhythm; a wait with nothing for Qt never turns Qt's loop nor asks
+// it to send drawing it has not done; and the thread wakes once a tick, Qt's timers and the look's renewal riding on the tick's wake-up.
 #include "platform/layer_qt.h"
 #include "platform/win32.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
@@ -135,11 +136,18 @@ TEST(QuietWait, AnIdleWaitGivesQtsLoopNoTurn)
     g_source_attach(turns, g_main_context_default());
     UINT_PTR timer = SetTimer(nullptr, 0, 70, tick); // out of step with the look's second
     MSG msg;
+    ASSERT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
+    int flushes = 0; // each has Qt write to the X server what it has drawn
+    QMetaObject::Connection counting = QObject::connect(QAbstractEventDispatcher::instance(),
+                                                        &QAbstractEventDispatcher::aboutToBlock, [&flushes] { ++flushes; });
+    const int turnsBefore = turnsOfQt;
     for (int ticks = 0; ticks < 64;) {
         ASSERT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
         ticks += msg.message == WM_TIMER;
     }
     EXPECT_LE(turnsOfQt, 2) << "Qt's loop turned with nothing to do"; // once per second before
+    EXPECT_LE(flushes, turnsOfQt - turnsBefore) << "Qt was asked to send drawing it had not done";
+    QObject::disconnect(counting);
     KillTimer(nullptr, timer);
     g_source_destroy(turns);
     g_source_unref(turns);

@@ -60,6 +60,7 @@ TEST(GiveBackStack, DeepPagesGoTheCallersFrameStaysDeepCallsRunAgain)
     EXPECT_LE(after, deep - long((kDepth - 2) * kBlock / 1024)) << "given back " << given << " bytes";
     for (size_t i = 0; i < sizeof kept; ++i)
         ASSERT_EQ(kept[i], char(i * 7)) << "at " << i;
+    EXPECT_EQ(layerGiveBackStack(), 0u) << "nothing ran deeper since: nothing to give back";
 
     EXPECT_EQ(runDeep(kDepth), first);
     EXPECT_GE(stackDirtyKb(), long(kDepth * kBlock / 1024));
