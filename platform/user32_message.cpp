@@ -71,14 +71,10 @@ struct QuietWait {
     int fdCount = 0;
     Clock::time_point qtDue;
     Clock::time_point lookedAt;
-    Clock::time_point stackGivenBackAt;
 };
 
 QuietWait quiet;
 constexpr auto kQuietLookFor = std::chrono::seconds(1);
-// Work that runs deep on the stack is rare (start-up, the first icons' fonts, the dialog);
-// what it leaves is given back within this time.
-constexpr auto kGiveBackStackEvery = std::chrono::seconds(10);
 // How late a timer of Qt's may run to share the Win32 timer's wake-up.
 constexpr auto kQtTimerJoins = std::chrono::milliseconds(100);
 
@@ -224,11 +220,8 @@ bool waitQuietly(Clock::time_point next)
                 emit quiet.dispatcher->aboutToBlock();
             if (!lookAtQt(now))
                 return false;
-            // Whatever ran deep since is done.
-            if (now - quiet.stackGivenBackAt >= kGiveBackStackEvery) {
-                layerGiveBackStack();
-                quiet.stackGivenBackAt = now;
-            }
+            // At most once a second: whatever ran deep since (the first icons' fonts) is done.
+            layerGiveBackStack();
         }
         // A timer of Qt's due shortly before the Win32 timer (the tray host's check) waits
         // for the Win32 timer's wake-up, and runs right after it: one wake-up, not two.
