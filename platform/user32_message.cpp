@@ -214,8 +214,8 @@ bool waitQuietly(Clock::time_point next)
         // than at a wake-up of its own.
         if (!quiet.known || quiet.lookedAt + kQuietLookFor <= std::max(now, next)) {
             // Qt sends what it has drawn to the display when its loop is about to block:
-            // this wait blocks where Qt does not see it. Only a look that is not merely old
-            // follows something of Qt's that may have drawn.
+            // this wait blocks where Qt does not see it. A look renewed only for its age
+            // follows nothing of Qt's, so there is nothing to send.
             if (!quiet.known)
                 emit quiet.dispatcher->aboutToBlock();
             if (!lookAtQt(now))

@@ -2,7 +2,8 @@
 // work meanwhile is still served: an event posted from another thread (as the X and D-Bus
 // threads post theirs) at once, a timer of Qt's armed outside its loop within the look's age;
 // the Win32 timer keeps its rhythm; a wait with nothing for Qt never turns Qt's loop nor asks
-// it to send drawing it has not done; and the thread wakes once a tick, Qt's timers and the look's renewal riding on the tick's wake-up.
+// it to send drawing it has not done; and the thread wakes once a tick, Qt's timers and the
+// look's renewal riding on the tick's wake-up.
 #include "platform/layer_qt.h"
 #include "platform/win32.h"
 
