@@ -422,23 +422,39 @@ void hostChanged()
     recallHiddenOwner();
 }
 
+// Asks whether the XEmbed tray came or went.
+class XTrayWatch : public QObject {
+    Q_OBJECT
+
+public Q_SLOTS:
+    void check()
+    {
+        const Host host = area().host;
+        if (host != Host::Sni && QSystemTrayIcon::isSystemTrayAvailable() != (host == Host::XEmbed))
+            hostChanged();
+    }
+};
+
 // A StatusNotifierItem host announces itself on the bus. An XEmbed tray that appears or goes
 // shows only as a change of isSystemTrayAvailable (Qt docks its icons again into a tray that
-// restarts, but never into one that was not there when they were shown), so it is asked
-// every two seconds while no StatusNotifierItem host is there.
+// restarts, but never into one that was not there when they were shown). Qt's X connection
+// follows the tray's owner (its DestroyNotify, a new one's MANAGER message) and says so; a
+// platform that does not is asked every two seconds, a turn of Qt's loop each time.
 void watchHost()
 {
     TrayArea &a = area();
     if (offscreen())
         return;
     sniWatchHost(hostChanged);
-    a.watcher = new QObject();
-    auto *poll = new QTimer(a.watcher);
-    QObject::connect(poll, &QTimer::timeout, a.watcher, [] {
-        const Host host = area().host;
-        if (host != Host::Sni && QSystemTrayIcon::isSystemTrayAvailable() != (host == Host::XEmbed))
-            hostChanged();
-    });
+    auto *watch = new XTrayWatch();
+    a.watcher = watch;
+    // A QObject whose class is in a private header: its signal is found by name.
+    auto *native = reinterpret_cast<QObject *>(QGuiApplication::platformNativeInterface());
+    if (native && native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)") >= 0 &&
+        QObject::connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), watch, SLOT(check())))
+        return;
+    auto *poll = new QTimer(watch);
+    QObject::connect(poll, &QTimer::timeout, watch, &XTrayWatch::check);
     poll->start(kHostPollMs);
 }
 
@@ -639,3 +655,5 @@ void layerTrayChooseQuit(HWND owner, UINT id)
 {
     layerTrayAct(owner, id, TrayAction::Quit);
 }
+
+#include "shell32_tray.moc"

@@ -215,15 +215,17 @@ bool waitQuietly(Clock::time_point next)
         if (!quiet.known || quiet.lookedAt + kQuietLookFor <= std::max(now, next)) {
             // Qt sends what it has drawn to the display when its loop is about to block:
             // this wait blocks where Qt does not see it. A look renewed only for its age
-            // follows nothing of Qt's, so there is nothing to send.
-            if (!quiet.known)
+            // follows nothing of Qt's: nothing to send, and nothing ran deep.
+            const bool qtRan = !quiet.known;
+            if (qtRan)
                 emit quiet.dispatcher->aboutToBlock();
             if (!lookAtQt(now))
                 return false;
-            // At most once a second: whatever ran deep since (the first icons' fonts) is done.
-            layerGiveBackStack();
+            // Whatever ran deep (the first icons' fonts, a Qt turn) is done.
+            if (qtRan)
+                layerGiveBackStack();
         }
-        // A timer of Qt's due shortly before the Win32 timer (the tray host's check) waits
+        // A timer of Qt's due shortly before the Win32 timer (a tooltip's, a menu's) waits
         // for the Win32 timer's wake-up, and runs right after it: one wake-up, not two.
         Clock::time_point qtWake = quiet.qtDue;
         if (now < qtWake && qtWake < next && next - qtWake <= kQtTimerJoins)

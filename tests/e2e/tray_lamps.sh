@@ -5,7 +5,8 @@
 #   tests/e2e/tray_lamps.sh <TallowLAMP executable> [folder for the screenshots]
 # Shows green on read, red on write, yellow on both and the idle lamp after; the RAM meter
 # with its number; a double click (or a panel's activation) showing and hiding the dialog;
-# the lamps back after the tray restarts; "Quit" from a lamp's menu ending the program.
+# the lamps back after the tray restarts; "Quit" from a lamp's menu ending the program; the
+# lamps docking in a tray that starts after the program.
 # Needs Xvfb, trayer, xdotool, xwininfo, ImageMagick, dbus-daemon, dbus-send and script.
 set -euo pipefail
 
@@ -153,6 +154,20 @@ if [[ -n $shots ]]; then
         -bordercolor white -border 6x0 +append +repage "$shots/tray-lamps.png"
 fi
 kill "$tray" 2>/dev/null || true
+wait "$tray" 2>/dev/null || true
+
+# A tray that starts after the program, as a panel may at log-on: the program looked for one,
+# found none, and must notice it by itself.
+"$work/app/TallowLAMP" > "$work/late.log" 2>&1 &
+late=$!
+pids+=($late)
+wait_for 15 dialog_shown || say "     (the dialog did not show)"
+sleep 0.5
+check "no tray yet, no lamp docked" no_icons
+start_tray
+check "the lamps dock in a tray that starts after the program" wait_for 10 two_icons
+kill "$late" "$tray" 2>/dev/null || true
+wait "$late" "$tray" 2>/dev/null || true
 
 # --- With a StatusNotifierItem host: the lamps as D-Bus items ---------------------------
 # The stand-in watcher (tests/e2e/sni_watcher.cpp) says a host is registered, so Qt chooses

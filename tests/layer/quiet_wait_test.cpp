@@ -159,7 +159,7 @@ TEST(QuietWait, OneWakeUpATickWhileQtsTimersRunAndTheLookGrowsOld)
 {
     layerApplication();
     int fired = 0;
-    QTimer qtTimer; // out of step with the ticks, as the tray host's check is
+    QTimer qtTimer; // out of step with the ticks, as Qt's own timers are
     qtTimer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&qtTimer, &QTimer::timeout, [&fired] { ++fired; });
     qtTimer.start(330);
