@@ -1,9 +1,9 @@
 // The wait for a Win32 timer runs without Qt while Qt has nothing to do. Whatever gives Qt
 // work meanwhile is still served: an event posted from another thread (as the X and D-Bus
 // threads post theirs) at once, a timer of Qt's armed outside its loop within the look's age;
-// the Win32 timer keeps its rhythm; a wait with nothing for Qt never turns Qt's loop nor asks
-// it to send drawing it has not done; and the thread wakes once a tick, Qt's timers and the
-// look's renewal riding on the tick's wake-up.
+// the Win32 timer keeps its rhythm; each descriptor Qt watches wakes the wait; a wait with
+// nothing for Qt never turns Qt's loop nor asks it to send drawing it has not done; and the
+// thread wakes once a tick, Qt's timers and the look's renewal riding on the tick's wake-up.
 #include "platform/layer_qt.h"
 #include "platform/win32.h"
 
@@ -11,8 +11,10 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
+#include <glib-unix.h>
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -70,7 +72,59 @@ MSG nextFromQt(int *ticks = nullptr)
     return msg;
 }
 
+// Ticks of the timer until the next message from Qt; -1 when more than limit went by.
+int ticksUntilFromQt(int limit)
+{
+    MSG msg = {};
+    for (int ticks = 0; ticks <= limit && GetMessageA(&msg, nullptr, 0, 0);) {
+        if (msg.message == kFromQt)
+            return ticks;
+        ticks += msg.message == WM_TIMER;
+    }
+    return -1;
+}
+
+// Qt's context watches the descriptor from now on, as a socket notifier of Qt's would; it
+// says so once, with a message. GLib wakes its context for every change of what it watches.
+guint watch(int fd)
+{
+    return g_unix_fd_add(fd, G_IO_IN, [](gint, GIOCondition, gpointer) {
+        PostMessageA(nullptr, kFromQt, 3, 0);
+        return gboolean(G_SOURCE_REMOVE);
+    }, nullptr);
+}
+
 } // namespace
+
+// Within one turn of Qt's a descriptor may go and its number come back for another file: the
+// wait must then watch the new file, whose data alone can wake it.
+TEST(QuietWait, ADescriptorNumberReusedWithinATurnOfQtsStillWakesTheWait)
+{
+    layerApplication();
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, tick);
+    auto passTicks = [] {
+        for (int ticks = 0; ticks < 3; ticks += ticksUntilFromQt(0) < 0) {
+        }
+    };
+    int first[2], second[2];
+    ASSERT_EQ(pipe(first), 0);
+    const guint id = watch(first[0]);
+    passTicks();
+    g_source_remove(id);
+    ASSERT_EQ(pipe(second), 0);
+    ASSERT_EQ(dup2(second[0], first[0]), first[0]);
+    close(second[0]);
+    close(first[1]);
+    watch(first[0]);
+    passTicks();
+    ASSERT_EQ(write(second[1], "x", 1), 1);
+    const int ticks = ticksUntilFromQt(4);
+    EXPECT_GE(ticks, 0) << "the new file's data never woke the wait";
+    EXPECT_LE(ticks, 1);
+    close(first[0]);
+    close(second[1]);
+    KillTimer(nullptr, timer);
+}
 
 TEST(QuietWait, QtWorkComingBetweenTicksIsServedAndTheTimerKeepsItsRhythm)
 {
