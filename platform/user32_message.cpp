@@ -178,24 +178,17 @@ bool takeMessage(MSG *msg, HWND filter, UINT low, UINT high, bool remove)
     return false;
 }
 
-bool sameFd(const GPollFD &a, const GPollFD &b)
+// Brings epoll's set in line with the look's descriptors; where epoll cannot watch them all
+// (it refuses a regular file, which poll takes), closes it, and the wait polls. A descriptor
+// that stays is added again: EEXIST says it is the same file, while a number closed and reused
+// since is a new file that must be added.
+void watchLook()
 {
-    return a.fd == b.fd;
-}
-
-// Brings epoll's set in line with the look's descriptors: false when epoll cannot watch them
-// (then the wait polls). A descriptor that stays is added again: EEXIST says it is the same
-// file, while a number closed and reused since is a new file that must be added.
-bool watchLook()
-{
-    if (quiet.epoll < 0)
-        quiet.epoll = epoll_create1(EPOLL_CLOEXEC);
-    if (quiet.epoll < 0)
-        return false;
+    if (quiet.epoll < 0 && (quiet.epoll = epoll_create1(EPOLL_CLOEXEC)) < 0)
+        return;
     const GPollFD *begin = quiet.fds.data(), *end = begin + quiet.fdCount;
-    bool ok = true;
     for (const GPollFD &old : quiet.watched)
-        if (std::none_of(begin, end, [&old](const GPollFD &fd) { return sameFd(fd, old); }))
+        if (std::none_of(begin, end, [&old](const GPollFD &fd) { return fd.fd == old.fd; }))
             epoll_ctl(quiet.epoll, EPOLL_CTL_DEL, old.fd, nullptr); // gone or closed: either way
     for (const GPollFD *fd = begin; fd != end; ++fd) {
         epoll_event event = {};
@@ -203,26 +196,17 @@ bool watchLook()
         event.data.fd = fd->fd;
         if (epoll_ctl(quiet.epoll, EPOLL_CTL_ADD, fd->fd, &event) == 0)
             continue;
-        if (errno != EEXIST) {
-            ok = false; // a regular file, say: epoll refuses what poll takes
-            break;
-        }
         auto was = std::find_if(quiet.watched.begin(), quiet.watched.end(),
-                                [fd](const GPollFD &old) { return sameFd(old, *fd); });
-        if ((was == quiet.watched.end() || was->events != fd->events) &&
-            epoll_ctl(quiet.epoll, EPOLL_CTL_MOD, fd->fd, &event) != 0) {
-            ok = false;
-            break;
+                                [fd](const GPollFD &old) { return old.fd == fd->fd; });
+        if (errno != EEXIST || ((was == quiet.watched.end() || was->events != fd->events) &&
+                                epoll_ctl(quiet.epoll, EPOLL_CTL_MOD, fd->fd, &event) != 0)) {
+            close(quiet.epoll);
+            quiet.epoll = -1;
+            quiet.watched.clear();
+            return;
         }
-    }
-    if (!ok) {
-        close(quiet.epoll);
-        quiet.epoll = -1;
-        quiet.watched.clear();
-        return false;
     }
     quiet.watched.assign(begin, end);
-    return true;
 }
 
 // False when Qt has something to do now.
