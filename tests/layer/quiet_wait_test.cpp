@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -62,26 +63,25 @@ long long millisecondsSince(Clock::time_point start)
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// The next message from Qt; the timer's ticks on the way are counted.
-MSG nextFromQt(int *ticks = nullptr)
+// The next message from Qt; the timer's ticks on the way are counted. After more than limit
+// ticks it gives up, and the message is the last tick.
+MSG nextFromQt(int *ticks = nullptr, int limit = INT_MAX)
 {
     MSG msg = {};
-    while (GetMessageA(&msg, nullptr, 0, 0) && msg.message != kFromQt)
-        if (msg.message == WM_TIMER && ticks)
-            ++*ticks;
+    for (int seen = 0; seen <= limit && GetMessageA(&msg, nullptr, 0, 0) && msg.message != kFromQt;)
+        if (msg.message == WM_TIMER) {
+            ++seen;
+            if (ticks)
+                ++*ticks;
+        }
     return msg;
 }
 
 // Ticks of the timer until the next message from Qt; -1 when more than limit went by.
 int ticksUntilFromQt(int limit)
 {
-    MSG msg = {};
-    for (int ticks = 0; ticks <= limit && GetMessageA(&msg, nullptr, 0, 0);) {
-        if (msg.message == kFromQt)
-            return ticks;
-        ticks += msg.message == WM_TIMER;
-    }
-    return -1;
+    int ticks = 0;
+    return nextFromQt(&ticks, limit).message == kFromQt ? ticks : -1;
 }
 
 // Qt's context watches the descriptor from now on, as a socket notifier of Qt's would; it
