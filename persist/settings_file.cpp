@@ -48,16 +48,49 @@ uint8_t readByte(const char *section, const char *key, const char *fallback, con
     return uint8_t(readNumber(section, key, fallback, options));
 }
 
-void writeBoolean(const char *section, const char *key, BOOL value, const GeneralOptions *options)
+// A save goes on key by key past a failed write, as the profile interface allows, and keeps
+// the first failure's reason for the one message it gives.
+struct Saving {
+    const GeneralOptions *options;
+    DWORD error;
+    bool failed;
+};
+
+void writeText(Saving *save, const char *section, const char *key, const char *text)
 {
-    WritePrivateProfileStringA(section, key, value ? "Yes" : "No", options->iniPath);
+    if (!WritePrivateProfileStringA(section, key, text, save->options->iniPath) && !save->failed) {
+        save->failed = true;
+        save->error = GetLastError();
+    }
 }
 
-void writeNumber(const char *section, const char *key, uint32_t value, const GeneralOptions *options)
+void writeBoolean(Saving *save, const char *section, const char *key, BOOL value)
+{
+    writeText(save, section, key, value ? "Yes" : "No");
+}
+
+void writeNumber(Saving *save, const char *section, const char *key, uint32_t value)
 {
     char text[16];
     std::snprintf(text, sizeof text, "%u", unsigned(value));
-    WritePrivateProfileStringA(section, key, text, options->iniPath);
+    writeText(save, section, key, text);
+}
+
+// Settings the user believes saved would be lost at the next start without a word.
+void reportSaveFailure(const Saving &save)
+{
+    char reason[256] = "";
+    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, save.error, 0, reason,
+                        sizeof reason, NULL))
+        std::snprintf(reason, sizeof reason, "error %lu", (unsigned long)save.error);
+    // The system's text ends in a full stop and a line break; the message has its own.
+    size_t length = std::strlen(reason);
+    while (length && (reason[length - 1] == '\r' || reason[length - 1] == '\n' || reason[length - 1] == ' ' ||
+                      reason[length - 1] == '.'))
+        reason[--length] = 0;
+    char text[2 * MAX_PATH + 64];
+    std::snprintf(text, sizeof text, "The settings could not be saved to %s: %s.", save.options->iniPath, reason);
+    MessageBoxA(save.options->dialogWindow, text, "TallowLAMP", MB_OK | MB_ICONERROR);
 }
 
 struct ColorKeys {
@@ -84,12 +117,12 @@ template <typename Visit> void visitUnits(Unit **cursor, Visit visit)
         visit(unit);
 }
 
-void writeWindowRectangle(const RECT &rect, const GeneralOptions *options)
+void writeWindowRectangle(Saving *save, const RECT &rect)
 {
-    writeNumber(generalSection, "WindowPosTop", uint32_t(rect.top), options);
-    writeNumber(generalSection, "WindowPosLeft", uint32_t(rect.left), options);
-    writeNumber(generalSection, "WindowPosRight", uint32_t(rect.right), options);
-    writeNumber(generalSection, "WindowPosBottom", uint32_t(rect.bottom), options);
+    writeNumber(save, generalSection, "WindowPosTop", uint32_t(rect.top));
+    writeNumber(save, generalSection, "WindowPosLeft", uint32_t(rect.left));
+    writeNumber(save, generalSection, "WindowPosRight", uint32_t(rect.right));
+    writeNumber(save, generalSection, "WindowPosBottom", uint32_t(rect.bottom));
 }
 
 } // namespace
@@ -132,42 +165,45 @@ void loadSettings(Unit **cursor, GeneralOptions *options)
 void saveSettings(Unit **cursor, GeneralOptions *options)
 {
     const char *g = generalSection;
-    writeBoolean(g, "StartWithOs", options->startWithOs, options);
-    writeBoolean(g, "AlternativeIcons", options->alternativeIcons, options);
-    writeNumber(g, "Pollinterval", options->pollInterval, options);
-    writeNumber(g, "Pollintervalmeters", options->pollIntervalMeters, options);
-    writeNumber(g, "Startwithosdelay", uint32_t(options->startWithOsDelay), options);
-    writeBoolean(g, "ShowCPUUsage", options->showCpuUsage, options);
-    writeBoolean(g, "ShowFreeMem", options->showFreeMem, options);
-    writeBoolean(g, "SingleIconMode", options->singleIconMode, options);
-    writeBoolean(g, "KeyboardLED", options->keyboardLed, options);
-    writeBoolean(g, "Staticicon", options->staticIcon, options);
-    writeBoolean(g, "Color_cpu_dynamic", options->colorCpuDynamic, options);
+    Saving save = {options, 0, false};
+    writeBoolean(&save, g, "StartWithOs", options->startWithOs);
+    writeBoolean(&save, g, "AlternativeIcons", options->alternativeIcons);
+    writeNumber(&save, g, "Pollinterval", options->pollInterval);
+    writeNumber(&save, g, "Pollintervalmeters", options->pollIntervalMeters);
+    writeNumber(&save, g, "Startwithosdelay", uint32_t(options->startWithOsDelay));
+    writeBoolean(&save, g, "ShowCPUUsage", options->showCpuUsage);
+    writeBoolean(&save, g, "ShowFreeMem", options->showFreeMem);
+    writeBoolean(&save, g, "SingleIconMode", options->singleIconMode);
+    writeBoolean(&save, g, "KeyboardLED", options->keyboardLed);
+    writeBoolean(&save, g, "Staticicon", options->staticIcon);
+    writeBoolean(&save, g, "Color_cpu_dynamic", options->colorCpuDynamic);
     for (const ColorKeys &color : colorKeys) {
         const Rgb &rgb = options->*color.field;
-        writeNumber(g, color.red, rgb.red, options);
-        writeNumber(g, color.green, rgb.green, options);
-        writeNumber(g, color.blue, rgb.blue, options);
+        writeNumber(&save, g, color.red, rgb.red);
+        writeNumber(&save, g, color.green, rgb.green);
+        writeNumber(&save, g, color.blue, rgb.blue);
     }
 
-    visitUnits(cursor, [options](Unit *unit) {
-        writeBoolean(unit->path, "Enabled", unit->enabled, options);
-        writeBoolean(unit->path, "Trayicon", unit->showInTray, options);
-        writeBoolean(unit->path, "ParallelPortMonitorEnabled", unit->portEnabled, options);
+    visitUnits(cursor, [&save](Unit *unit) {
+        writeBoolean(&save, unit->path, "Enabled", unit->enabled);
+        writeBoolean(&save, unit->path, "Trayicon", unit->showInTray);
+        writeBoolean(&save, unit->path, "ParallelPortMonitorEnabled", unit->portEnabled);
         // Older versions read this; the read and write masks are always separate.
-        writeBoolean(unit->path, "ParallelPortSeparateRW", unit->portEnabled, options);
-        writeNumber(unit->path, "ParallelPortReadMask", unit->portReadMask, options);
-        writeNumber(unit->path, "ParallelPortWriteMask", unit->portWriteMask, options);
+        writeBoolean(&save, unit->path, "ParallelPortSeparateRW", unit->portEnabled);
+        writeNumber(&save, unit->path, "ParallelPortReadMask", unit->portReadMask);
+        writeNumber(&save, unit->path, "ParallelPortWriteMask", unit->portWriteMask);
     });
 
     // The rectangle of the live window; without one, what was loaded, never an unfilled record.
     WINDOWPLACEMENT placement = {};
     placement.length = sizeof placement;
     if (options->dialogWindow && GetWindowPlacement(options->dialogWindow, &placement)) {
-        writeWindowRectangle(placement.rcNormalPosition, options);
+        writeWindowRectangle(&save, placement.rcNormalPosition);
     } else {
         RECT loaded = {options->windowPosLeft, options->windowPosTop, options->windowPosRight,
                        options->windowPosBottom};
-        writeWindowRectangle(loaded, options);
+        writeWindowRectangle(&save, loaded);
     }
+    if (save.failed)
+        reportSaveFailure(save);
 }

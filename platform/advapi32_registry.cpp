@@ -8,7 +8,7 @@
 // command text, a Windows command line (a program, quoted or not, then arguments), becomes
 // the Exec line with every argument quoted by the Desktop Entry rules, so that no character
 // of a path can split it, add an argument or reach a shell; the text itself is kept in
-// X-TallowLAMP-Command for RegQueryValueExA. The file is written whole: a temporary file
+// X-TallowLAMP-Command for RegQueryValueExA, and the program in TryExec. The file is written whole: a temporary file
 // beside it, flushed to the disk, then renamed over it. Only regular files are entries (a
 // folder or FIFO of that name is no value and is never replaced), and since value names
 // ignore case, every file whose name matches is the value's: deleting removes them all.
@@ -31,7 +31,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -101,15 +100,8 @@ bool usableName(const char *name)
 
 std::string autostartFolder()
 {
-    const char *config = std::getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/')
-        return std::string(config) + "/autostart";
-    const char *home = std::getenv("HOME");
-    if (!home || home[0] != '/') {
-        const passwd *user = getpwuid(getuid());
-        home = user ? user->pw_dir : nullptr;
-    }
-    return home ? std::string(home) + "/.config/autostart" : std::string();
+    std::string config = userConfigFolder();
+    return config.empty() ? config : config + "/autostart";
 }
 
 bool isRegularFile(const std::string &path)
@@ -146,17 +138,6 @@ std::string entryPath(const char *name)
 }
 
 // Creates the folder and its missing parents.
-bool makeFolders(const std::string &folder)
-{
-    for (size_t slash = 1; slash != std::string::npos;) {
-        slash = folder.find('/', slash + 1);
-        std::string part = folder.substr(0, slash);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    return true;
-}
-
 LSTATUS errorFrom(int error)
 {
     switch (error) {
@@ -273,8 +254,9 @@ std::string desktopEntry(const char *name, const std::vector<std::string> &words
     std::string exec;
     for (const std::string &word : words)
         exec += (exec.empty() ? "" : " ") + quoteArgument(word);
+    // TryExec: once the program is removed, desktops skip the entry instead of failing at log-on.
     return "[Desktop Entry]\nType=Application\nName=" + escapeValue(name) + "\nExec=" + escapeValue(exec) +
-           "\n" + kCommandKey + escapeValue(command) + "\n";
+           "\nTryExec=" + escapeValue(words[0]) + "\n" + kCommandKey + escapeValue(command) + "\n";
 }
 
 // Writes the file whole: readers see the old entry or the new one, never a part.

@@ -14,6 +14,10 @@
 // file beside the target, fsync, rename (through a symbolic link, keeping the file's mode),
 // so a crash or a full disk leaves the old file or the new one, never a torn one; a crash
 // can leave the temporary "<name>.XXXXXX" beside it.
+// A profile beside the executable, in a folder the user cannot write (an installed package),
+// is virtualised as Windows does for a legacy program in a protected folder: it is read from
+// and written to $XDG_CONFIG_HOME/<program>/<name>, <program> the executable's name in lower
+// case, and the file beside the executable gives the defaults until that copy exists.
 // Only a regular file of at most 8 MiB is a profile. Anything else at the path (a FIFO, a
 // device, a socket, a folder, also behind a link), a bigger file, or one that cannot be read
 // whole reads as no file and fails every write, which then leaves it untouched: an edit of
@@ -26,6 +30,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -258,7 +263,48 @@ DWORD copyList(LPSTR buffer, DWORD size, const std::vector<std::string_view> &na
     return DWORD(used);
 }
 
+const char *programFolderForTests = nullptr;
+
+// Where a profile is read from and written to: the file itself, or its per-user copy.
+struct ProfilePlace {
+    std::string read, write;
+    bool virtualised = false;
+};
+
+ProfilePlace profilePlace(const char *fileName)
+{
+    ProfilePlace place = {fileName, fileName};
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return place;
+    std::string_view executable(self, size_t(length));
+    size_t slash = executable.rfind('/');
+    std::string folder(programFolderForTests ? std::string_view(programFolderForTests) : executable.substr(0, slash));
+    std::string_view path = fileName;
+    if (path.size() <= folder.size() + 1 || path.compare(0, folder.size(), folder) != 0 || path[folder.size()] != '/' ||
+        path.find('/', folder.size() + 1) != std::string_view::npos || access(folder.c_str(), W_OK) == 0)
+        return place;
+    std::string store = userConfigFolder();
+    if (store.empty())
+        return place;
+    std::string program(executable.substr(slash + 1));
+    for (char &c : program)
+        c = char(std::tolower((unsigned char)c));
+    place.write = store + "/" + program + "/" + std::string(path.substr(folder.size() + 1));
+    struct stat info;
+    if (lstat(place.write.c_str(), &info) == 0)
+        place.read = place.write;
+    place.virtualised = true;
+    return place;
+}
+
 } // namespace
+
+void layerPlaceProgramForProfiles(const char *folder)
+{
+    programFolderForTests = folder;
+}
 
 DWORD GetPrivateProfileStringA(LPCSTR appName, LPCSTR keyName, LPCSTR defaultText, LPSTR returnedString,
                                DWORD size, LPCSTR fileName)
@@ -270,7 +316,7 @@ DWORD GetPrivateProfileStringA(LPCSTR appName, LPCSTR keyName, LPCSTR defaultTex
     std::string file;
     DWORD error;
     if (fileName && *fileName)
-        readFile(fileName, file, &error); // no file, or one refused, reads as empty
+        readFile(profilePlace(fileName).read.c_str(), file, &error); // no file, or one refused, reads as empty
 
     if (!appName) {
         std::vector<std::string_view> names;
@@ -318,12 +364,19 @@ BOOL WritePrivateProfileStringA(LPCSTR appName, LPCSTR keyName, LPCSTR text, LPC
     }
     assert(!isRelative(fileName) && "WritePrivateProfileStringA: relative file names");
 
+    ProfilePlace place = profilePlace(fileName);
     std::string file;
     DWORD error;
-    if (readFile(fileName, file, &error) == FILE_REFUSED) {
+    // A defaults file that cannot be read gives no defaults: the user's own copy is written.
+    if (readFile(place.read.c_str(), file, &error) == FILE_REFUSED && !(place.virtualised && place.read != place.write)) {
         SetLastError(error);
         return FALSE;
     }
+    if (place.virtualised && !makeFolders(place.write.substr(0, place.write.rfind('/')))) {
+        SetLastError(errorOf(errno));
+        return FALSE;
+    }
+    fileName = place.write.c_str();
     std::string_view section = trim(appName);
     std::string_view name = keyName ? trim(keyName) : std::string_view();
     IniLine header;

@@ -1,4 +1,5 @@
-// KERNEL32 process services: last error, the named mutex, CloseHandle, process affinity,
+// KERNEL32 process services: last error and its text (FormatMessageA from the system's
+// table, without inserts, for the errors the layer sets), the named mutex, CloseHandle, process affinity,
 // command line, module handle and file name, system folder, Sleep, GetTickCount, memory
 // status; and the C runtime's _strlwr.
 // The named mutex is a per-user flock on a file in $XDG_RUNTIME_DIR, else in a folder of the
@@ -144,6 +145,39 @@ DWORD GetLastError(void)
 void SetLastError(DWORD error)
 {
     lastError = error;
+}
+
+// Windows' own texts, each with its line break.
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
+                     va_list *arguments)
+{
+    (void)source, (void)languageId, (void)arguments;
+    assert(flags == (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS) &&
+           "FormatMessageA: only system texts without inserts");
+    static const struct {
+        DWORD id;
+        const char *text;
+    } texts[] = {
+        {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified.\r\n"},
+        {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified.\r\n"},
+        {ERROR_ACCESS_DENIED, "Access is denied.\r\n"},
+        {30, "The system cannot read from the specified device.\r\n"},
+        {ERROR_DISK_FULL, "There is not enough space on the disk.\r\n"},
+        {223, "The file size exceeds the limit allowed and cannot be saved.\r\n"},
+    };
+    for (const auto &entry : texts) {
+        if (entry.id != messageId)
+            continue;
+        size_t length = std::strlen(entry.text);
+        if (length >= size) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return 0;
+        }
+        std::memcpy(buffer, entry.text, length + 1);
+        return DWORD(length);
+    }
+    SetLastError(317); // ERROR_MR_MID_NOT_FOUND
+    return 0;
 }
 
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name)

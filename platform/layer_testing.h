@@ -57,3 +57,8 @@ void layerTrayChooseQuit(HWND owner, UINT id);
 // look at what the user sees (places, captions, fonts).
 class QWidget;
 QWidget *layerWindowWidget(HWND window);
+
+// ---------------------------------------------------------------------------------------
+// Profiles (kernel32_profile.cpp): the folder that stands for the executable's own when a
+// profile beside it may be virtualised (null: the executable's own again).
+void layerPlaceProgramForProfiles(const char *folder);

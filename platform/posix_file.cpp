@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,4 +94,28 @@ int readRegularFile(const char *path, std::string &content, size_t limit)
     close(fd);
     content.resize(error ? 0 : done);
     return error;
+}
+
+std::string userConfigFolder()
+{
+    const char *config = std::getenv("XDG_CONFIG_HOME");
+    if (config && config[0] == '/')
+        return config;
+    const char *home = std::getenv("HOME");
+    if (!home || home[0] != '/') {
+        const passwd *user = getpwuid(getuid());
+        home = user ? user->pw_dir : nullptr;
+    }
+    return home ? std::string(home) + "/.config" : std::string();
+}
+
+bool makeFolders(const std::string &folder)
+{
+    for (size_t slash = 1; slash != std::string::npos;) {
+        slash = folder.find('/', slash + 1);
+        std::string part = folder.substr(0, slash);
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    return true;
 }

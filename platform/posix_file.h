@@ -18,3 +18,11 @@ int replaceFileWhole(const std::string &target, std::string temporaryTemplate, c
 // is no regular file (a FIFO, device, socket or folder, also behind a link: never opened, so
 // nothing blocks), EFBIG for a file longer than limit, or the error of the open or a read.
 int readRegularFile(const char *path, std::string &content, size_t limit);
+
+// $XDG_CONFIG_HOME, or ~/.config when the variable is unset or not absolute (the home from
+// the password database when $HOME is no absolute path); empty when there is no home at all.
+std::string userConfigFolder();
+
+// Makes the folder and those above it that are missing, each for the user alone. Returns
+// false, with errno set, when one cannot be made.
+bool makeFolders(const std::string &folder);

@@ -21,6 +21,7 @@ static_assert(sizeof(NOTIFYICONDATAA) == 504, "NOTIFYICONDATAA of Windows XP");
 
 #else
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -135,8 +136,13 @@ typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+
 DWORD GetLastError(void);
 void SetLastError(DWORD error);
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
+                     va_list *arguments);
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
 BOOL CloseHandle(HANDLE handle);
 HANDLE GetCurrentProcess(void);

@@ -221,6 +221,11 @@ TEST_F(Autostart, NoPathCanRunAnythingElse)
         std::string exec = keyValue(file, "Exec", &found);
         ASSERT_TRUE(found) << file;
         EXPECT_EQ((std::vector<std::string>{program, "/STARTUP"}), launcherArguments(exec)) << "Exec=" << exec;
+        // TryExec is a plain string: only its escapes are read.
+        std::string tryExec = keyValue(file, "TryExec");
+        for (size_t at = 0; (at = tryExec.find('\\', at)) != std::string::npos; ++at)
+            tryExec.erase(at, 1);
+        EXPECT_EQ(program, tryExec) << file;
         std::string back;
         EXPECT_EQ(ERROR_SUCCESS, queryRunValue("TallowLAMP", &back));
         EXPECT_EQ(command, back);
@@ -238,6 +243,7 @@ TEST_F(Autostart, EntryIsWrittenWholeWhereXdgConfigHomeSays)
               "Type=Application\n"
               "Name=TallowLAMP\n"
               "Exec=\"" + first + "\" \"/STARTUP\"\n"
+              "TryExec=" + first + "\n"
               "X-TallowLAMP-Command=\"" + first + "\" /STARTUP\n",
               readAll(entry));
     // Written again: still one file, no temporary left behind, the new text whole.

@@ -3,6 +3,7 @@
 // section. Each reads as defaults, fails every write with the reason in GetLastError, leaves
 // the node as it was, and never blocks.
 #include "platform/win32.h"
+#include "platform/layer_testing.h"
 
 #include <gtest/gtest.h>
 
@@ -129,6 +130,51 @@ TEST_F(ProfileFiles, AFileThatCannotBeReadIsNeverReplaced)
     struct stat info;
     ASSERT_EQ(0, stat(path.c_str(), &info));
     EXPECT_EQ(0200u, info.st_mode & 07777);
+}
+
+// An installed copy, in a folder the user cannot write, keeps its settings in the user's own
+// copy under XDG_CONFIG_HOME, with the file beside it as the defaults until that copy exists;
+// a folder the user can write keeps the file beside the program.
+TEST_F(ProfileFiles, AProgramFolderTheUserCannotWriteIsVirtualised)
+{
+    std::string program = folder + "/program", config = folder + "/config", beside = program + "/TallowLAMP.ini";
+    std::string store = config + "/" + fs::read_symlink("/proc/self/exe").filename().string() + "/TallowLAMP.ini";
+    ASSERT_TRUE(fs::create_directory(program) && fs::create_directory(config));
+    std::ofstream(beside, std::ios::binary) << kOriginal;
+    ASSERT_EQ(0, chmod(folder.c_str(), 0755));
+    ASSERT_EQ(0, chmod(program.c_str(), 0555));
+    if (geteuid() == 0) {
+        ASSERT_EQ(0, chown(config.c_str(), 65534, 65534));
+    }
+    layerPlaceProgramForProfiles(program.c_str());
+    pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(100);
+        int failed = 0;
+        // Nowhere to write: the write fails and says why.
+        setenv("XDG_CONFIG_HOME", program.c_str(), 1);
+        SetLastError(0xdeadbeef);
+        failed |= WritePrivateProfileStringA("A", "k", "2", beside.c_str()) || GetLastError() != ERROR_ACCESS_DENIED;
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        failed |= (valueOf("A", "k", beside) != "1") << 1;
+        failed |= !WritePrivateProfileStringA("A", "k", "2", beside.c_str()) << 2;
+        failed |= (valueOf("A", "k", beside) != "2" || valueOf("B", "z", beside) != "9") << 3;
+        _exit(failed);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status)) << "bits: 1 a write with nowhere to go, 2 the defaults beside, "
+                                         "4 the write, 8 what it wrote";
+    EXPECT_EQ(kOriginal, readAll(beside));
+    EXPECT_EQ("[A]\r\nk=2\r\nother=keep\r\n[B]\r\nz=9\r\n", readAll(store));
+
+    ASSERT_EQ(0, chmod(program.c_str(), 0755));
+    EXPECT_EQ("1", valueOf("A", "k", beside));
+    EXPECT_TRUE(WritePrivateProfileStringA("A", "k", "3", beside.c_str()));
+    EXPECT_EQ("[A]\r\nk=3\r\nother=keep\r\n[B]\r\nz=9\r\n", readAll(beside));
+    layerPlaceProgramForProfiles(nullptr);
 }
 
 TEST_F(ProfileFiles, AReadErrorPartWayIsNoProfile)

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -452,6 +453,32 @@ TEST(DialogLogic, AboutBoxAndOnlineHelp)
     EXPECT_FALSE(help.parameters);
     EXPECT_FALSE(help.directory);
     EXPECT_EQ(SW_SHOW, help.show);
+}
+
+// An Apply whose writes fail says so in one box, not one a key: the settings are not kept.
+TEST(DialogLogic, ApplyThatCannotSaveSaysSo)
+{
+    CallRecorder recorder;
+    HWND shownBy = nullptr;
+    std::string path;
+    runMainDialog("", {[&](HWND dialog) {
+                      shownBy = dialog;
+                      path = generalOptions.iniPath;
+                      // A folder where the file belongs: no write reaches it, on either system.
+                      std::filesystem::create_directory(path);
+                      press(dialog, IDC_APPLY);
+                  }});
+    std::filesystem::remove(path);
+    ASSERT_EQ(1u, recorder.messageBoxes.size());
+    const MessageBoxCall &box = recorder.messageBoxes[0];
+    EXPECT_EQ(shownBy, box.owner);
+    EXPECT_EQ("TallowLAMP", box.caption);
+    EXPECT_EQ(UINT(MB_OK | MB_ICONERROR), box.type);
+    // The path, then the system's reason in its own words, with one full stop.
+    std::string start = "The settings could not be saved to " + path + ": ";
+    ASSERT_EQ(0u, box.text.rfind(start, 0)) << box.text;
+    std::string reason = box.text.substr(start.size());
+    EXPECT_TRUE(std::regex_match(reason, std::regex("[A-Z][^.\r\n]*[^. ]\\.", std::regex::extended))) << box.text;
 }
 
 // WM_CLOSE leaves no icon of the program in the notification area, the single one included.
