@@ -22,6 +22,7 @@
 // LVN_DELETEALLITEMS, LVN_ITEMACTIVATE, NM_SETFOCUS, NM_KILLFOCUS, NM_RELEASEDCAPTURE,
 // WM_CONTEXTMENU, custom draw.
 // Mouse modifiers (Ctrl, Shift) are ignored; LVM_FINDITEMA folds ASCII letters only.
+#include "platform/user32_template.h"
 #include "platform/user32_window.h"
 
 #include <QHeaderView>
@@ -69,11 +70,16 @@ struct ListRow {
 
 class ListViewWidget;
 
+struct ListColumn {
+    int format;
+    int sizing; // LVSCW_AUTOSIZE or LVSCW_AUTOSIZE_USEHEADER while sized to its texts, else 0
+};
+
 struct ListView {
     HWND window;
     ListViewWidget *widget;
     DWORD extendedStyle;
-    std::vector<int> columnFormats;
+    std::vector<ListColumn> columns;
     std::vector<ListRow> rows;
     bool buttonDown;
     int buttonDownItem; // a selected row pressed again: the release leaves it selected alone
@@ -265,7 +271,7 @@ int focusedItem(const ListView *view)
 Qt::Alignment columnAlignment(const ListView *view, int column)
 {
     // Windows draws the first column left-aligned whatever its format.
-    int justify = column == 0 ? LVCFMT_LEFT : int(view->columnFormats[column] & kLvcfmtJustifyMask);
+    int justify = column == 0 ? LVCFMT_LEFT : int(view->columns[column].format & kLvcfmtJustifyMask);
     Qt::Alignment horizontal = justify == LVCFMT_CENTER ? Qt::AlignHCenter
                              : justify == int(kLvcfmtRight) ? Qt::AlignRight : Qt::AlignLeft;
     return horizontal | Qt::AlignVCenter;
@@ -293,7 +299,7 @@ void showRowState(ListView *view, int row)
 {
     ListViewWidget *widget = view->widget;
     const ListRow &record = view->rows[row];
-    int columns = int(view->columnFormats.size());
+    int columns = int(view->columns.size());
     if (columns > 0) {
         QTableWidgetItem *first = cellItem(view, row, 0);
         if (hasCheckBox(view, record)) {
@@ -321,7 +327,7 @@ void showRowState(ListView *view, int row)
 
 void showRow(ListView *view, int row)
 {
-    for (int column = 0; column < int(view->columnFormats.size()); ++column)
+    for (int column = 0; column < int(view->columns.size()); ++column)
         showCell(view, row, column);
     showRowState(view, row);
 }
@@ -422,7 +428,7 @@ BOOL setItemText(ListView *view, int item, int subItem, LPCSTR text)
     std::string value = text ? text : "";
     ListRow &row = view->rows[item];
     if (subItem > 0) {
-        if (subItem >= int(view->columnFormats.size()))
+        if (subItem >= int(view->columns.size()))
             return FALSE;
         if (row.texts.size() <= size_t(subItem))
             row.texts.resize(subItem + 1);
@@ -437,7 +443,7 @@ BOOL setItemText(ListView *view, int item, int subItem, LPCSTR text)
         return TRUE;
     view->rows[item].texts.resize(std::max<size_t>(view->rows[item].texts.size(), 1));
     view->rows[item].texts[0] = value;
-    if (!view->columnFormats.empty())
+    if (!view->columns.empty())
         showCell(view, item, 0);
     notifyItem(view, LVN_ITEMCHANGED, item, 0, 0, LVIF_TEXT);
     return TRUE;
@@ -561,8 +567,8 @@ LRESULT insertColumn(ListView *view, int index, const LVCOLUMNA *column)
         ((column->mask & LVCF_FMT) && (column->fmt & ~int(kLvcfmtJustifyMask))) ||
         ((column->mask & LVCF_WIDTH) && column->cx < 0))
         return unsupported("column flags", LVM_INSERTCOLUMNA) - 1;
-    index = std::min(index, int(view->columnFormats.size()));
-    view->columnFormats.insert(view->columnFormats.begin() + index, (column->mask & LVCF_FMT) ? column->fmt : LVCFMT_LEFT);
+    index = std::min(index, int(view->columns.size()));
+    view->columns.insert(view->columns.begin() + index, {(column->mask & LVCF_FMT) ? column->fmt : LVCFMT_LEFT, 0});
     // Windows moves the sub-items from here on one column right; the item's own text stays.
     size_t shifted = size_t(std::max(index, 1));
     for (ListRow &row : view->rows)
@@ -583,9 +589,9 @@ LRESULT insertColumn(ListView *view, int index, const LVCOLUMNA *column)
 // Windows: deleting the first column leaves every text where it was.
 LRESULT deleteColumn(ListView *view, int index)
 {
-    if (index < 0 || index >= int(view->columnFormats.size()))
+    if (index < 0 || index >= int(view->columns.size()))
         return FALSE;
-    view->columnFormats.erase(view->columnFormats.begin() + index);
+    view->columns.erase(view->columns.begin() + index);
     if (index > 0)
         for (ListRow &row : view->rows)
             if (row.texts.size() > size_t(index))
@@ -632,26 +638,60 @@ int roomFrom(ListView *view, int column)
 
 // Windows: LVSCW_AUTOSIZE fits the texts; LVSCW_AUTOSIZE_USEHEADER fits texts and title, and
 // the last column fills what is left of the list (here never narrower than its fit).
+int fitWidth(ListView *view, int column, int sizing)
+{
+    int texts = textsWidth(view, column);
+    return sizing == LVSCW_AUTOSIZE ? texts : std::max(texts, titleWidth(view, column));
+}
+
+int autosizedWidth(ListView *view, int column, int sizing)
+{
+    int width = fitWidth(view, column, sizing);
+    if (sizing == LVSCW_AUTOSIZE_USEHEADER && column == int(view->columns.size()) - 1)
+        width = std::max(width, roomFrom(view, column));
+    return width;
+}
+
+// Columns sized to their texts fit the list in "MS Sans Serif", whose narrow capitals and
+// digits the stand-in fonts lack: where their fits do not fit here, the list's font is
+// narrowed, as the dialog's is for its captions, and they are sized again.
+void fitAutosizedColumns(ListView *view)
+{
+    QHeaderView *header = view->widget->horizontalHeader();
+    for (;;) {
+        int total = 0;
+        for (size_t column = 0; column < view->columns.size(); ++column) {
+            int sizing = view->columns[column].sizing;
+            total += sizing ? fitWidth(view, int(column), sizing) : header->sectionSize(int(column));
+        }
+        int room = roomFrom(view, 0);
+        QFont font = view->widget->font();
+        int stretch = font.stretch() == QFont::AnyStretch ? 100 : font.stretch();
+        if (total <= room || stretch <= kNarrowestFont)
+            return;
+        font.setStretch(std::max(kNarrowestFont, std::min(stretch - 1, stretch * room / total)));
+        view->widget->setFont(font);
+        for (size_t column = 0; column < view->columns.size(); ++column)
+            if (int sizing = view->columns[column].sizing)
+                header->resizeSection(int(column), autosizedWidth(view, int(column), sizing));
+    }
+}
+
 LRESULT setColumnWidth(ListView *view, int column, int width)
 {
-    if (column < 0 || column >= int(view->columnFormats.size()))
+    if (column < 0 || column >= int(view->columns.size()))
         return FALSE;
-    if (width < LVSCW_AUTOSIZE_USEHEADER)
-        width = LVSCW_AUTOSIZE;
-    if (width == LVSCW_AUTOSIZE) {
-        width = textsWidth(view, column);
-    } else if (width == LVSCW_AUTOSIZE_USEHEADER) {
-        width = std::max(textsWidth(view, column), titleWidth(view, column));
-        if (column == int(view->columnFormats.size()) - 1)
-            width = std::max(width, roomFrom(view, column));
-    }
-    view->widget->horizontalHeader()->resizeSection(column, width);
+    int sizing = width >= 0 ? 0 : width < LVSCW_AUTOSIZE_USEHEADER ? LVSCW_AUTOSIZE : width;
+    view->columns[column].sizing = sizing;
+    view->widget->horizontalHeader()->resizeSection(column, sizing ? autosizedWidth(view, column, sizing) : width);
+    if (sizing)
+        fitAutosizedColumns(view);
     return TRUE;
 }
 
 LRESULT getColumnWidth(ListView *view, int column)
 {
-    if (column < 0 || column >= int(view->columnFormats.size()))
+    if (column < 0 || column >= int(view->columns.size()))
         return 0;
     return view->widget->horizontalHeader()->sectionSize(column);
 }
@@ -832,7 +872,7 @@ LRESULT onKeyDown(ListView *view, WPARAM key)
 
 LRESULT getItemRect(ListView *view, int item, RECT *rect)
 {
-    if (!rect || !validItem(view, item) || view->columnFormats.empty())
+    if (!rect || !validItem(view, item) || view->columns.empty())
         return FALSE;
     ListViewWidget *widget = view->widget;
     QRect first = widget->visualRect(widget->model()->index(item, 0));
@@ -840,7 +880,7 @@ LRESULT getItemRect(ListView *view, int item, RECT *rect)
     int checkRight = hasCheckBox(view, view->rows[item]) ? checkBoxArea(view, item).right() + 1 : first.left();
     switch (rect->left) {
     case kLvirBounds:
-        result = first.united(widget->visualRect(widget->model()->index(item, int(view->columnFormats.size()) - 1)));
+        result = first.united(widget->visualRect(widget->model()->index(item, int(view->columns.size()) - 1)));
         break;
     case kLvirIcon: // no image list: an empty icon right of the check box
         result = QRect(checkRight, first.top(), 0, first.height());

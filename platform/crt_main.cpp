@@ -1,9 +1,8 @@
 // The process start-up of the Linux program, as Windows' start-up code runs a GUI program:
-// the layer's Qt application, the command-line tail, then WinMain and its result as the
-// exit code. SIGINT and SIGTERM end the program as its close box does: through a self-pipe
+// the layer's Qt application, the command-line tail by the C runtime's rule, then WinMain
+// and its result as the exit code. SIGINT and SIGTERM end the program as its close box does: through a self-pipe
 // the layer posts WM_CLOSE to the program's dialog (and to any open message box first), also
 // from inside a Sleep, which the signal cuts short; a second signal ends the process at once.
-#include "app/command_line.h"
 #include "platform/layer_qt.h"
 #include "platform/user32_window.h"
 
@@ -59,12 +58,31 @@ void installSignalHandling()
     sigaction(SIGTERM, &action, nullptr);
 }
 
+// WinMain's lpCmdLine as the C runtime's start-up code cuts it: past the program's name, quoted
+// (to the closing quote, or the end) or up to the first blank, and the blanks after it.
+char *runtimeTail(char *line)
+{
+    char *p = line;
+    if (*p == '"') {
+        for (++p; *p && *p != '"'; ++p) {
+        }
+        if (*p)
+            ++p;
+    } else {
+        while ((unsigned char)*p > ' ')
+            ++p;
+    }
+    while (*p && (unsigned char)*p <= ' ')
+        ++p;
+    return p;
+}
+
 } // namespace
 
 int main()
 {
     layerApplication();
     installSignalHandling();
-    // The tail by the program's own rule, in GetCommandLineA's buffer as on Windows.
-    return WinMain(GetModuleHandleA(NULL), NULL, commandLineTail(GetCommandLineA()), SW_SHOWNORMAL);
+    // In GetCommandLineA's buffer, as on Windows.
+    return WinMain(GetModuleHandleA(NULL), NULL, runtimeTail(GetCommandLineA()), SW_SHOWNORMAL);
 }

@@ -167,9 +167,6 @@ constexpr WindowsFace kWindowsFaces[] = {
     {"MS Sans Serif", 8, {6, 13}},
 };
 
-// No stand-in font is narrowed below this share of its width.
-constexpr int kNarrowest = 70;
-
 int alphabetWidth(const QFont &font)
 {
     return QFontMetrics(font).horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
@@ -238,8 +235,8 @@ DialogFont dialogFont(const DialogTemplate &dialog)
         int widest = 26 * (2 * known.units.width() + 1) - 1;
         int alphabet = alphabetWidth(font);
         if (alphabet > widest) {
-            int stretch = std::max(kNarrowest, 100 * widest / alphabet);
-            for (font.setStretch(stretch); alphabetWidth(font) > widest && stretch > kNarrowest;)
+            int stretch = std::max(kNarrowestFont, 100 * widest / alphabet);
+            for (font.setStretch(stretch); alphabetWidth(font) > widest && stretch > kNarrowestFont;)
                 font.setStretch(--stretch);
         }
     }
@@ -255,9 +252,9 @@ void fitCaptions(QWidget *dialog)
                 excess = std::max(excess, captionExcess(control));
         QFont font = dialog->font();
         int stretch = font.stretch() == QFont::AnyStretch ? 100 : font.stretch();
-        if (excess <= 1 || stretch <= kNarrowest)
+        if (excess <= 1 || stretch <= kNarrowestFont)
             return;
-        font.setStretch(std::max(kNarrowest, std::min(stretch - 1, int(stretch / excess))));
+        font.setStretch(std::max(kNarrowestFont, std::min(stretch - 1, int(stretch / excess))));
         dialog->setFont(font);
     }
 }

@@ -40,6 +40,9 @@ struct DialogFont {
 };
 DialogFont dialogFont(const DialogTemplate &dialog);
 
+// No stand-in font is narrowed below this share of its width.
+constexpr int kNarrowestFont = 70;
+
 // Narrows the dialog's font (its width, never its height) until every caption fits its
 // control, as each does on Windows in the face the template was made for.
 void fitCaptions(QWidget *dialog);

@@ -4,8 +4,8 @@
 // SW_RESTORE), IsWindowVisible, IsWindow, SetForegroundWindow, GetForegroundWindow,
 // GetActiveWindow, SetFocus, GetFocus, UpdateWindow, InvalidateRect (whole windows),
 // GetWindowRect, GetWindowPlacement and SetWindowPlacement (rcNormalPosition is the outer
-// rectangle, frame included, brought back onto a screen as Windows does; showCmd normal or
-// minimised), MoveWindow, GetWindowLongA (GWL_STYLE, GWL_EXSTYLE, GWL_ID, GWL_HINSTANCE),
+// rectangle, frame included, brought back onto a screen as Windows does; where no frame can
+// be measured, Windows' frame of a dialog; showCmd normal or minimised), MoveWindow, GetWindowLongA (GWL_STYLE, GWL_EXSTYLE, GWL_ID, GWL_HINSTANCE),
 // GetClassLongA and SetClassLongA (GCL_HICON, shared by every window of the class as on
 // Windows), FindWindowA (class and caption, both without regard to case, among top-level
 // windows, newest first).
@@ -60,12 +60,41 @@ bool isMinimized(HWND window)
     return window->widget && (window->widget->windowState() & Qt::WindowMinimized);
 }
 
+// Windows' frame of a dialog with a caption (XP's default theme: 3 pixels around it and a
+// 25-pixel caption). Where the window manager or compositor draws a frame the layer cannot
+// measure (Wayland, or X with no window manager), a top-level window is taken to have this
+// one: the rectangle less it is the client, as on Windows, and the rectangle comes back the
+// same from the window.
+const QMargins kWindowsDialogFrame(3, 3 + 25, 3, 3);
+
+bool frameUnseen()
+{
+    static const QString platform = QGuiApplication::platformName();
+    return platform.startsWith("wayland") || (platform == "xcb" && !layerX11WindowManagerRuns());
+}
+
+// No client can place its window on Wayland: the rectangle keeps the place it was given.
+bool placeUnknown()
+{
+    static const bool wayland = QGuiApplication::platformName().startsWith("wayland");
+    return wayland;
+}
+
+// The outer rectangle of a top-level window whose client is there, where no frame is seen.
+QRect aroundUnseenFrame(HWND window, const QRect &client)
+{
+    QRect outer = client.marginsAdded(kWindowsDialogFrame);
+    if (placeUnknown())
+        outer.moveTopLeft(QPoint(window->framedRect.left, window->framedRect.top));
+    return outer;
+}
+
 QRect outerRect(HWND window)
 {
     QWidget *widget = window->widget;
-    if (!window->parent)
-        return widget->frameGeometry();
-    return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+    if (window->parent)
+        return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+    return frameUnseen() ? aroundUnseenFrame(window, widget->geometry()) : widget->frameGeometry();
 }
 
 void setOuterRect(HWND window, const QRect &outer);
@@ -97,6 +126,13 @@ void watchFrame(HWND window)
 void setOuterRect(HWND window, const QRect &outer)
 {
     QWidget *widget = window->widget;
+    window->framedRect = {outer.left(), outer.top(), outer.left() + outer.width(), outer.top() + outer.height()};
+    if (frameUnseen()) {
+        QRect client = outer.marginsRemoved(kWindowsDialogFrame);
+        layerSetClientSize(window, std::max(1, client.width()), std::max(1, client.height()));
+        widget->move(client.topLeft());
+        return;
+    }
     QRect frame = widget->frameGeometry(), inner = widget->geometry();
     QSize client(std::max(1, outer.width() - (frame.width() - inner.width())),
                  std::max(1, outer.height() - (frame.height() - inner.height())));
@@ -105,7 +141,6 @@ void setOuterRect(HWND window, const QRect &outer)
     static const bool framed = QGuiApplication::platformName() != "offscreen";
     bool watching = window->framePending;
     window->framePending = framed && frame == inner;
-    window->framedRect = {outer.left(), outer.top(), outer.left() + outer.width(), outer.top() + outer.height()};
     if (window->framePending && !watching)
         watchFrame(window);
 }
@@ -485,8 +520,9 @@ BOOL GetWindowPlacement(HWND window, WINDOWPLACEMENT *placement)
     if (isMinimized(record) && !record->parent) {
         QRect frame = widget->frameGeometry(), inner = widget->geometry();
         QRect normal = widget->normalGeometry();
-        outer = normal.adjusted(frame.left() - inner.left(), frame.top() - inner.top(),
-                                frame.right() - inner.right(), frame.bottom() - inner.bottom());
+        outer = frameUnseen() ? aroundUnseenFrame(record, normal)
+                              : normal.adjusted(frame.left() - inner.left(), frame.top() - inner.top(),
+                                                frame.right() - inner.right(), frame.bottom() - inner.bottom());
     }
     placement->length = sizeof *placement;
     placement->flags = 0;
@@ -520,7 +556,7 @@ BOOL SetWindowPlacement(HWND window, const WINDOWPLACEMENT *placement)
         // user could never make a window of one pixel whole again.
         QRect own = outerRect(record);
         own.moveTopLeft(outer.topLeft());
-        record->widget->move(reachable(own).topLeft());
+        setOuterRect(record, reachable(own));
     } else {
         setOuterRect(record, reachable(outer));
     }

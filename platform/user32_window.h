@@ -55,6 +55,10 @@ LRESULT layerCommandParent(HWND control, WORD code);
 // Inside the window manager (user32_window.cpp, user32_message.cpp, user32_dialog.cpp,
 // user32_controls.cpp, user32_msgbox.cpp).
 
+// Whether a window manager runs on the program's X display (x11_session.cpp); false
+// elsewhere.
+bool layerX11WindowManagerRuns();
+
 // Debug builds stop, with the message, at a Win32 feature the layer does not have.
 void layerUnsupported(const char *what);
 

@@ -3,8 +3,13 @@
 // boxes excepted, they are frames around others), and every caption within its control, in
 // whatever sans font fontconfig gives for the template's "MS Sans Serif". CTest runs it once
 // as the machine is, and once in each of three families alone in fontconfig (TALLOW_LAYOUT_FONT).
+#include "dialog/unit_list_view.h"
 #include "platform/layer_testing.h"
 #include "res/resource.h"
+#include "tests/support/unit_lists.h"
+
+#include <QAbstractScrollArea>
+#include <QScrollBar>
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -50,6 +55,29 @@ std::string forceFontFamily(const char *family)
 }
 
 std::function<void(HWND)> check;
+Unit *units = nullptr;
+
+// The rows of a machine like a common desktop's: a disk, its root file system, both meters.
+void listUnitsOfAMachine()
+{
+    struct Row {
+        const char *path;
+        int32_t kind;
+        const char *fileSystem;
+        int32_t percent;
+    } rows[] = {{"", 0, "", 0}, {"\\\\.\\PHYSICALDRIVE0", DRIVE_NO_ROOT_DIR, "", 0},
+                {"\\\\.\\C:", DRIVE_FIXED, "ext4", 63}, {"RAM Usage", KIND_RAM, "", 37},
+                {"VRAM Usage", KIND_VIRTUAL_RAM, "", 30}, {"", 0, "", 0}};
+    for (const Row &row : rows) {
+        ASSERT_TRUE(unitListAppend(&units));
+        std::snprintf(units->path, sizeof units->path, "%s", row.path);
+        std::snprintf(units->fileSystem, sizeof units->fileSystem, "%s", row.fileSystem);
+        units->kind = row.kind;
+        units->percent = row.percent;
+        units->showInTray = 1;
+        units->notListed = !*row.path;
+    }
+}
 
 INT_PTR CALLBACK layoutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
@@ -60,6 +88,7 @@ INT_PTR CALLBACK layoutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
         GetWindowPlacement(dialog, &placement);
         placement.rcNormalPosition = {100, 100, 630, 510};
         SetWindowPlacement(dialog, &placement);
+        buildUnitListView(dialog, GetDlgItem(dialog, IDC_UNIT_LIST), &units);
         SetTimer(dialog, 1, 10, NULL);
         return TRUE;
     }
@@ -104,6 +133,17 @@ TEST(DialogLayout, EveryControlInItsPlaceWithItsCaptionWhole)
         HWND about = GetDlgItem(dialog, IDC_ABOUT);
         ASSERT_TRUE(about);
         EXPECT_EQ(QRect(441, 195, 69, 23), layerWindowWidget(about)->geometry());
+        // The list's seven columns fit it whole, without a horizontal scroll bar, as on Windows.
+        HWND list = GetDlgItem(dialog, IDC_UNIT_LIST);
+        auto *area = qobject_cast<QAbstractScrollArea *>(layerWindowWidget(list));
+        ASSERT_TRUE(area);
+        int columns = 0;
+        for (int column = 0; column < 7; ++column)
+            columns += int(SendMessageA(list, LVM_GETCOLUMNWIDTH, column, 0));
+        std::printf("list columns: %d px of %d, in %d %% of the font's width\n", columns, area->viewport()->width(),
+                    area->font().stretch() ? area->font().stretch() : 100);
+        EXPECT_LE(columns, area->viewport()->width());
+        EXPECT_FALSE(area->horizontalScrollBar()->isVisible());
         QRect client = window->rect();
         std::vector<QWidget *> solid;
         for (QObject *object : window->children()) {
@@ -140,10 +180,12 @@ TEST(DialogLayout, EveryControlInItsPlaceWithItsCaptionWhole)
                     << solid[i]->metaObject()->className() << " and " << solid[j]->metaObject()->className() << " at "
                     << solid[i]->geometry().x() << "," << solid[i]->geometry().y();
     };
+    listUnitsOfAMachine();
     INITCOMMONCONTROLSEX init = {sizeof init, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&init);
     ASSERT_EQ(1, DialogBoxParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_MAIN), NULL, layoutProc, 0));
     EXPECT_EQ(41, controls); // every control of the template, the list view included
+    freeUnitList(units);
     if (!fonts.empty())
         std::filesystem::remove_all(fonts);
 }

@@ -54,8 +54,9 @@ dialog=$(dialog_window)
 xdotool windowfocus --sync "$dialog" 2>/dev/null || xdotool windowfocus "$dialog"
 sleep 0.3
 xdotool key Tab Tab Return
-within 20 test -s "$folder/TallowLAMP.ini" || fail "Apply wrote no TallowLAMP.ini beside the program"
-grep -q '^\[GENERALOPTIONS\]' "$folder/TallowLAMP.ini" || fail "TallowLAMP.ini holds no settings"
+# The window's rectangle is the last the save writes.
+saved() { grep -qs '^WindowPosBottom=' "$folder/TallowLAMP.ini"; }
+within 20 saved || fail "Apply wrote no whole TallowLAMP.ini beside the program"
 echo "Apply wrote $(grep -c '=' "$folder/TallowLAMP.ini") keys to $folder/TallowLAMP.ini"
 xdotool windowfocus "$dialog" 2>/dev/null
 xdotool key Escape

@@ -51,17 +51,6 @@ const std::string &scratchFolder()
     return scratch;
 }
 
-bool makeFolders(const std::string &path)
-{
-    for (size_t slash = 1; slash != std::string::npos;) {
-        slash = path.find('/', slash + 1);
-        if (mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 bool writeFile(const std::string &path, std::string_view bytes)
 {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);

@@ -3,6 +3,8 @@
 // records as a crash with its input.
 #pragma once
 
+#include "platform/posix_file.h" // makeFolders, the layer's own
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,8 +12,6 @@
 // Made once per process (/dev/shm, else $TMPDIR or /tmp) and removed when the process exits.
 const std::string &scratchFolder();
 
-// Creates the folder and its missing parents; false when a part is not a folder.
-bool makeFolders(const std::string &path);
 // Writes the file whole; false when it cannot.
 bool writeFile(const std::string &path, std::string_view bytes);
 // The file's bytes; empty when it cannot be read.

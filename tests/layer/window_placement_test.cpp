@@ -1,5 +1,5 @@
 // SetWindowPlacement as Windows does it, on the screen the tests run on (no window manager,
-// so the outer rectangle is the client's): a rectangle wholly off the screens comes back into
+// so the window has Windows' frame of a dialog around its client): a rectangle wholly off the screens comes back into
 // the work area at its size; one partly on a screen stays where it is; one of no size, or
 // turned inside out, keeps the dialog's own size, so that the window stays whole.
 #include "platform/layer_testing.h"
@@ -7,6 +7,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -54,10 +55,11 @@ TEST(WindowPlacement, ARectangleOutOfReachComesBackWhole)
         QRect area = QGuiApplication::primaryScreen()->availableGeometry();
         RECT own;
         ASSERT_TRUE(GetWindowRect(dialog, &own));
-        // The template's size, as the dialog has it before any placement.
+        // The template's size, as the dialog has it before any placement, in a dialog's frame
+        // of 3 pixels and a 25-pixel caption.
         LONG width = own.right - own.left, height = own.bottom - own.top;
-        EXPECT_EQ(522, width);
-        EXPECT_EQ(377, height);
+        EXPECT_EQ(522 + 6, width);
+        EXPECT_EQ(377 + 31, height);
 
         // No size, or inside out: the window's size stays, at the rectangle's corner.
         RECT empty[] = {{200, 150, 200, 150}, {400, 300, 100, 100}, {300, 200, 310, 200}};
@@ -93,6 +95,12 @@ TEST(WindowPlacement, ARectangleOutOfReachComesBackWhole)
         r = placed(dialog, partly);
         EXPECT_EQ(partly.left, r.left);
         EXPECT_EQ(partly.right, r.right);
+
+        // The default rectangle: the client is where that frame leaves it, and it comes back.
+        r = placed(dialog, {100, 100, 630, 510});
+        EXPECT_EQ(QRect(103, 128, 524, 379), layerWindowWidget(dialog)->geometry());
+        EXPECT_TRUE(r.left == 100 && r.top == 100 && r.right == 630 && r.bottom == 510)
+            << r.left << "," << r.top << "," << r.right << "," << r.bottom;
     };
     if (!std::getenv("DISPLAY"))
         GTEST_SKIP() << "THIS MACHINE DIFFERS: no display to place windows on (run it under Xvfb, as ctest is)";
