@@ -8,8 +8,9 @@
 // an XEmbed tray, a Qt tray icon. Only the part that changed (picture or tip) is sent again.
 // Call-backs are posted to the owner: a double click as WM_LBUTTONDBLCLK, and so is a
 // StatusNotifierItem activation, once per double-click time (such hosts report a double click
-// as two activations); the lamp's menu holds "Show/Hide window", which acts as the double
-// click (menu-only hosts have nothing else), and "Quit", which posts WM_RBUTTONDBLCLK.
+// as two activations); the lamp's menu holds the tip's lines (disabled, renewed with the tip,
+// for hosts that show no tooltips), "Show/Hide window", which acts as the double click
+// (menu-only hosts have nothing else), and "Quit", which posts WM_RBUTTONDBLCLK.
 // Hosts that come, go or restart are followed without "TaskbarCreated".
 // Without a graphical tray, and with standard output a terminal, the icons are drawn there as
 // one line of coloured lamps, rewritten in place when one changes. With neither, a window
@@ -63,7 +64,7 @@ struct TrayItem {
     QRgb upper;               // dominant colours of the picture's halves, for the console
     QRgb lower;
     QSystemTrayIcon *qtIcon;  // the item in an XEmbed tray
-    QMenu *menu;
+    QMenu *menu;              // made when a host first asks for it
     SniItem *sni;             // the item on a StatusNotifierItem host
 };
 
@@ -160,12 +161,11 @@ void showInXEmbed(TrayItem *item, int changed)
         const HWND owner = item->owner;
         const UINT id = item->id;
         item->qtIcon = new QSystemTrayIcon();
-        item->menu = layerTrayMenu(owner, id);
         QObject::connect(item->qtIcon, &QSystemTrayIcon::activated, item->qtIcon,
                          [owner, id](QSystemTrayIcon::ActivationReason reason) {
                              activated(owner, id, reason);
                          });
-        item->qtIcon->setContextMenu(item->menu);
+        item->qtIcon->setContextMenu(layerTrayMenu(owner, id));
         changed = kPicture | kTip;
     }
     if (changed & kPicture)
@@ -198,6 +198,33 @@ void hideGraphical(TrayItem *item)
     item->qtIcon = nullptr;
     item->menu = nullptr;
     item->sni = nullptr;
+}
+
+// The tip's lines head the menu, disabled, then a separator. Entries are renamed rather than
+// made anew, so that a menu open on screen just shows the new text.
+void setMenuTip(QMenu *menu, const std::string &tip)
+{
+    const QStringList lines = layerTrayTipLines(tip);
+    QList<QAction *> heading = menu->actions();
+    QAction *commands = heading[heading.size() - 2]; // "Show/Hide window", then "Quit"
+    heading.resize(heading.size() - 2);
+    if (!heading.isEmpty())
+        delete heading.takeLast(); // the separator
+    while (heading.size() > lines.size())
+        delete heading.takeLast();
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        // An ampersand marks an access key; a drive's label means its own.
+        const QString text = QString(lines[i]).replace(QLatin1Char('&'), QStringLiteral("&&"));
+        if (i < heading.size()) {
+            heading[i]->setText(text);
+            continue;
+        }
+        auto *line = new QAction(text, menu);
+        line->setEnabled(false);
+        menu->insertAction(commands, line);
+    }
+    if (!lines.isEmpty())
+        menu->insertSeparator(commands);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -520,7 +547,10 @@ BOOL modifyItem(const NOTIFYICONDATAA *data)
     if (!item)
         return FALSE;
     // A lamp that looks as it did is not painted again.
-    if (int changed = applyRecord(item, data))
+    const int changed = applyRecord(item, data);
+    if ((changed & kTip) && item->menu)
+        setMenuTip(item->menu, item->tip);
+    if (changed)
         showItem(item, changed);
     return TRUE;
 }
@@ -573,12 +603,21 @@ const char *layerTrayCaption(TrayAction action)
 
 QMenu *layerTrayMenu(HWND owner, UINT id)
 {
-    auto *menu = new QMenu();
+    TrayItem *item = findItem(owner, id);
+    if (!item || item->menu)
+        return item ? item->menu : nullptr;
+    item->menu = new QMenu();
     for (TrayAction action : {TrayAction::ShowHide, TrayAction::Quit}) {
-        QAction *entry = menu->addAction(QString::fromUtf8(layerTrayCaption(action)));
-        QObject::connect(entry, &QAction::triggered, menu, [owner, id, action] { layerTrayAct(owner, id, action); });
+        QAction *entry = item->menu->addAction(QString::fromUtf8(layerTrayCaption(action)));
+        QObject::connect(entry, &QAction::triggered, item->menu, [owner, id, action] { layerTrayAct(owner, id, action); });
     }
-    return menu;
+    setMenuTip(item->menu, item->tip);
+    return item->menu;
+}
+
+QStringList layerTrayTipLines(const std::string &tip)
+{
+    return QString::fromLocal8Bit(tip.c_str()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 bool layerTrayHidingWindow(HWND window)

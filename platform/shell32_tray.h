@@ -5,6 +5,7 @@
 #include "platform/win32.h"
 
 #include <QImage>
+#include <QStringList>
 #include <functional>
 #include <string>
 
@@ -15,11 +16,15 @@ enum class TrayAction {
     Quit,     // the menu's "Quit": the right double click
 };
 void layerTrayAct(HWND owner, UINT id, TrayAction action);
-// The lamp's menu, as Qt shows it (XEmbed, and hosts that ask an item to show its own).
+// The lamp's menu, as Qt shows it (XEmbed, and hosts that ask an item to show its own): the
+// lamp's own, renewed with its tip, gone with it; null for a lamp that is not there.
 class QMenu;
 QMenu *layerTrayMenu(HWND owner, UINT id);
 // The menu's captions, the same in every host.
 const char *layerTrayCaption(TrayAction action);
+// The lines of a tip that head the lamp's menu, disabled, in every host: hosts such as GNOME's
+// AppIndicator extension show no tooltips. Empty lines are left out.
+QStringList layerTrayTipLines(const std::string &tip);
 
 // ShowWindow(SW_HIDE) of a top-level window that is not ending: true when hiding it would
 // leave the user no way back to it (its lamps have no host to show them), so that it is

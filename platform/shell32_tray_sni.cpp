@@ -10,10 +10,11 @@
 // tip as ToolTip, its first line the title), Activate, ContextMenu and the NewIcon and
 // NewToolTip signals, one per change of that part; the menu as com.canonical.dbusmenu
 // (GetLayout, GetGroupProperties, GetProperty, Event, EventGroup, AboutToShow,
-// AboutToShowGroup) with the entry that acts as the double click and "Quit".
+// AboutToShowGroup): the tip's lines, disabled, a separator, the entry that acts as the
+// double click and "Quit"; a new revision and LayoutUpdated when the tip's lines change.
 // A watcher that restarts, or a host that registers later, is seen through the bus.
 // Not supported: attention and overlay icons, theme icon names, Scroll and SecondaryActivate
-// (accepted, ignored), menu changes (the menu never changes).
+// (accepted, ignored), ItemsPropertiesUpdated (a change is a new layout).
 #include "platform/shell32_tray.h"
 
 #include <QApplication>
@@ -229,10 +230,12 @@ QString pictureFile(const QImage &picture)
 }
 
 // ---------------------------------------------------------------------------------------
-// The menu: the entry that acts as the double click, and "Quit"
+// The menu: the tip's lines, a separator, the entry that acts as the double click, and "Quit"
 
 constexpr int kMenuShowHide = 1;
 constexpr int kMenuQuit = 2;
+constexpr int kMenuSeparator = 3;
+constexpr int kMenuFirstLine = 4; // one id per line of the tip from here
 
 class DBusMenu : public QObject {
     Q_OBJECT
@@ -254,10 +257,17 @@ public Q_SLOTS:
     Q_SCRIPTABLE uint GetLayout(int parentId, int, const QStringList &, DBusMenuLayout &layout)
     {
         layout = DBusMenuLayout{parentId, properties(parentId), {}};
-        if (parentId == 0)
-            for (int entry : {kMenuShowHide, kMenuQuit})
-                layout.children.append(QDBusVariant(QVariant::fromValue(DBusMenuLayout{entry, properties(entry), {}})));
-        return 1;
+        if (parentId != 0)
+            return revision;
+        QList<int> entries;
+        for (int line = 0; line < lines.size(); ++line)
+            entries.append(kMenuFirstLine + line);
+        if (!lines.isEmpty())
+            entries.append(kMenuSeparator);
+        entries << kMenuShowHide << kMenuQuit;
+        for (int entry : entries)
+            layout.children.append(QDBusVariant(QVariant::fromValue(DBusMenuLayout{entry, properties(entry), {}})));
+        return revision;
     }
 
     Q_SCRIPTABLE DBusMenuItems GetGroupProperties(const QList<int> &ids, const QStringList &)
@@ -298,12 +308,32 @@ public Q_SLOTS:
         return {};
     }
 
+public:
+    // Hosts fetch the layout again only when told; a tip whose lines stay tells them nothing.
+    void setLines(const QStringList &tipLines)
+    {
+        if (tipLines == lines)
+            return;
+        lines = tipLines;
+        emit LayoutUpdated(++revision, 0);
+    }
+
+    QStringList lines;
+
 Q_SIGNALS:
     void LayoutUpdated(uint revision, int parent);
 
 private:
-    static QVariantMap properties(int entry)
+    QVariantMap properties(int entry) const
     {
+        if (entry >= kMenuFirstLine && entry - kMenuFirstLine < lines.size()) {
+            // A label's underscore marks its access key; a drive's label means its own.
+            QString label = lines[entry - kMenuFirstLine];
+            return {{QStringLiteral("label"), label.replace(QLatin1Char('_'), QStringLiteral("__"))},
+                    {QStringLiteral("enabled"), false}};
+        }
+        if (entry == kMenuSeparator)
+            return {{QStringLiteral("type"), QStringLiteral("separator")}};
         if (entry == kMenuShowHide)
             return {{QStringLiteral("label"), QString::fromUtf8(layerTrayCaption(TrayAction::ShowHide))}};
         if (entry == kMenuQuit)
@@ -313,6 +343,7 @@ private:
 
     HWND owner;
     UINT id;
+    uint revision = 1;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -370,9 +401,8 @@ public Q_SLOTS:
     // Hosts that leave the menu to the item (no dbusmenu support).
     Q_SCRIPTABLE void ContextMenu(int x, int y)
     {
-        QMenu *popup = layerTrayMenu(owner, id);
-        popup->setAttribute(Qt::WA_DeleteOnClose);
-        popup->popup(QPoint(x, y));
+        if (QMenu *popup = layerTrayMenu(owner, id))
+            popup->popup(QPoint(x, y));
     }
 
 Q_SIGNALS:
@@ -472,6 +502,7 @@ SniItem *sniCreate(HWND owner, UINT id, const QImage &picture, const std::string
     setTip(&object, tip);
     object.menu = new DBusMenu(owner, id);
     object.menu->setParent(&object);
+    object.menu->lines = layerTrayTipLines(tip);
     QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, item->name);
     bus.registerObject(QStringLiteral("/StatusNotifierItem"), &object, kExports);
     bus.registerObject(object.menuPath().path(), object.menu, kExports);
@@ -498,6 +529,7 @@ void sniSetTip(SniItem *item, const std::string &tip)
 {
     setTip(&item->object, tip);
     emit item->object.NewToolTip();
+    item->object.menu->setLines(layerTrayTipLines(tip));
 }
 
 void sniDestroy(SniItem *item)

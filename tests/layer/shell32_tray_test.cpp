@@ -11,6 +11,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
@@ -179,8 +184,17 @@ TEST(Shell32Tray, APaintedPictureIsNotKeptAfterItChanges)
 // The owner's side: a dialog that records the call-backs it receives.
 struct CallbackRun {
     std::vector<std::pair<WPARAM, LPARAM>> received;
-    std::vector<std::string> captions;
+    std::vector<std::vector<std::string>> menus;
 };
+
+// A menu as the user sees it: "-" for a separator, "(off)" after an entry that cannot be chosen.
+std::vector<std::string> menuEntries(const QMenu *menu)
+{
+    std::vector<std::string> entries;
+    for (const QAction *entry : menu->actions())
+        entries.push_back(entry->isSeparator() ? "-" : entry->text().toStdString() + (entry->isEnabled() ? "" : " (off)"));
+    return entries;
+}
 
 INT_PTR CALLBACK recordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -202,13 +216,19 @@ INT_PTR CALLBACK recordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         layerTrayAct(dialog, 100, TrayAction::Activate);
         usleep(useconds_t(QApplication::doubleClickInterval() + 50) * 1000);
         layerTrayAct(dialog, 100, TrayAction::Activate);
-        // The menu, in every host: the entry that acts as the double click, then "Quit".
+        // The menu, in every host: the tip's lines, which do nothing, the entry that acts as
+        // the double click, then "Quit"; the same menu renewed when the tip changes.
         QMenu *menu = layerTrayMenu(dialog, 100);
-        for (QAction *entry : menu->actions()) {
-            run->captions.push_back(entry->text().toStdString());
+        run->menus.push_back(menuEntries(menu));
+        for (QAction *entry : menu->actions())
             entry->trigger();
-        }
-        delete menu;
+        NOTIFYICONDATAA tip = record(dialog, 100, nullptr, "Drive: A&B\n\nFree: 1 GB");
+        tip.uFlags = NIF_TIP;
+        Shell_NotifyIconA(NIM_MODIFY, &tip);
+        run->menus.push_back(menuEntries(layerTrayMenu(dialog, 100)));
+        tip.szTip[0] = '\0';
+        Shell_NotifyIconA(NIM_MODIFY, &tip);
+        run->menus.push_back(menuEntries(menu));
         // An icon without a call-back message calls nobody.
         NOTIFYICONDATAA silent = record(dialog, 101, nullptr, "silent");
         silent.uFlags = NIF_TIP;
@@ -241,7 +261,11 @@ TEST(Shell32Tray, MouseActionsArePostedToTheOwner)
         {100, WM_LBUTTONDBLCLK}, {100, WM_LBUTTONDBLCLK},                         // two activations apart
         {100, WM_LBUTTONDBLCLK}, {100, WM_RBUTTONDBLCLK}};                        // the menu's entries
     EXPECT_EQ(expected, run.received);
-    EXPECT_EQ((std::vector<std::string>{"Show/Hide window", "Quit"}), run.captions);
+    const std::vector<std::vector<std::string>> menus = {
+        {"lamp (off)", "-", "Show/Hide window", "Quit"},
+        {"Drive: A&&B (off)", "Free: 1 GB (off)", "-", "Show/Hide window", "Quit"},
+        {"Show/Hide window", "Quit"}};
+    EXPECT_EQ(menus, run.menus);
     EXPECT_EQ(0, layerTrayIconCount());
 }
 
@@ -405,7 +429,8 @@ TEST(Shell32Tray, WithoutAnyHostTheOwnerOfLampsIsNeverLeftHidden)
 }
 
 // The lamps as StatusNotifierItems, counted on a private session bus: only the part that
-// changed is sent, one signal for it, and a lamp shown as it was sends nothing. The tray picks
+// changed is sent, one signal for it (and a new menu layout when the tip's lines change), and
+// a lamp shown as it was sends nothing. The tray picks
 // its host once per process, so the lamps live in a child of this test, on a bus of its own
 // with the stand-in watcher (sni_watcher, built beside this test); dbus-monitor counts.
 namespace {
@@ -457,17 +482,48 @@ bool waitForText(const std::string &path, const std::string &text)
     return false;
 }
 
-// The members of the item signals in the monitor's log, in order.
+// The members of the item's and its menu's signals in the monitor's log, in order.
 std::vector<std::string> itemSignals(const std::string &log)
 {
     std::vector<std::string> members;
     std::istringstream lines(readAll(log));
     for (std::string line; std::getline(lines, line);) {
-        const size_t at = line.find("interface=org.kde.StatusNotifierItem; member=");
-        if (line.rfind("signal ", 0) == 0 && at != std::string::npos)
-            members.push_back(line.substr(line.find("member=", at) + 7));
+        const bool ours = contains(line, "interface=org.kde.StatusNotifierItem;") ||
+                          contains(line, "interface=com.canonical.dbusmenu;");
+        if (line.rfind("signal ", 0) == 0 && ours)
+            members.push_back(line.substr(line.find("member=") + 7));
     }
     return members;
+}
+
+// The lamp's menu as a host reads it over the bus: its revision, then the entries as
+// menuEntries gives them (with dbusmenu's doubled underscores).
+std::vector<std::string> busMenu()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString item = bus.interface()->registeredServiceNames().value().filter("StatusNotifierItem-").value(0);
+    QDBusMessage call = QDBusMessage::createMethodCall(item, "/StatusNotifierItem/Menu", "com.canonical.dbusmenu", "GetLayout");
+    call << 0 << -1 << QStringList();
+    // The lamp answers from this process's loop, which runs while the call waits.
+    const QDBusMessage reply = bus.call(call, QDBus::BlockWithGui);
+    std::vector<std::string> menu = {"revision " + std::to_string(reply.arguments().value(0).toUInt())};
+    const QDBusArgument root = qvariant_cast<QDBusArgument>(reply.arguments().value(1));
+    int id = 0;
+    QVariantMap properties;
+    root.beginStructure();
+    root >> id >> properties;
+    root.beginArray();
+    while (!root.atEnd()) {
+        const QDBusArgument entry = qvariant_cast<QDBusArgument>(qdbus_cast<QDBusVariant>(root).variant());
+        entry.beginStructure();
+        entry >> id >> properties;
+        entry.endStructure();
+        const QString label = properties.value("type") == "separator" ? "-" : properties.value("label").toString();
+        menu.push_back(label.toStdString() + (properties.value("enabled", true).toBool() ? "" : " (off)"));
+    }
+    root.endArray();
+    root.endStructure();
+    return menu;
 }
 
 // Lets the bus carry what the calls sent before the next step.
@@ -488,16 +544,23 @@ TEST(TraySignals, DISABLED_LampChild)
     NOTIFYICONDATAA data = record(kOwner, 100, red, "Drive: C:\nFree: 1 GB");
     ASSERT_TRUE(Shell_NotifyIconA(NIM_ADD, &data));
     settle();
+    EXPECT_EQ((std::vector<std::string>{"revision 1", "Drive: C: (off)", "Free: 1 GB (off)", "-", "Show/Hide window",
+                                        "Quit"}),
+              busMenu());
     const std::vector<NOTIFYICONDATAA> steps = {
-        record(kOwner, 100, red, "Drive: C:\nFree: 1 GB"),   // as it was: nothing
-        record(kOwner, 100, red, "Drive: C:\nFree: 2 GB"),   // the tip
-        record(kOwner, 100, green, "Drive: C:\nFree: 2 GB"), // the picture
-        record(kOwner, 100, red, "Drive: C:\nFree: 3 GB"),   // both
+        record(kOwner, 100, red, "Drive: C:\nFree: 1 GB"),                          // as it was: nothing
+        record(kOwner, 100, red, "Drive: C:\nFree: 2 GB"),                          // the tip
+        record(kOwner, 100, green, "Drive: C:\nFree: 2 GB"),                        // the picture
+        record(kOwner, 100, red, "Drive: C:\nVolume: MY_DISK\nFree: 3 GB"),         // both
+        record(kOwner, 100, red, "Drive: C:\nVolume: MY_DISK\n\nFree: 3 GB"),       // the menu's lines stay
     };
     for (NOTIFYICONDATAA step : steps) {
         ASSERT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &step));
         settle();
     }
+    EXPECT_EQ((std::vector<std::string>{"revision 3", "Drive: C: (off)", "Volume: MY__DISK (off)", "Free: 3 GB (off)",
+                                        "-", "Show/Hide window", "Quit"}),
+              busMenu());
     ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data));
     settle();
     DestroyIcon(red);
@@ -521,7 +584,9 @@ TEST(TraySignals, OneSignalForThePartThatChangedAndNoneForALampAsItWas)
     const pid_t bus = pid_t(std::atoi(pid));
 
     const pid_t watcher = startOnBus(address, {folderOfThisTest() + "/sni_watcher"}, work + "/watcher.log");
-    const pid_t monitor = startOnBus(address, {"dbus-monitor", "--session", "type='signal',interface='org.kde.StatusNotifierItem'"},
+    const pid_t monitor = startOnBus(address,
+                                     {"dbus-monitor", "--session", "type='signal',interface='org.kde.StatusNotifierItem'",
+                                      "type='signal',interface='com.canonical.dbusmenu'"},
                                      work + "/monitor.log");
     EXPECT_TRUE(waitForText(work + "/watcher.log", "watching")) << "the stand-in watcher did not start";
     const pid_t lamps = startOnBus(address,
@@ -542,5 +607,7 @@ TEST(TraySignals, OneSignalForThePartThatChangedAndNoneForALampAsItWas)
     std::system(("rm -rf " + work).c_str());
 
     EXPECT_NE(std::string::npos, registered.find("registered org.kde.StatusNotifierItem-")) << registered;
-    EXPECT_EQ((std::vector<std::string>{"NewToolTip", "NewIcon", "NewIcon", "NewToolTip"}), seen);
+    EXPECT_EQ((std::vector<std::string>{"NewToolTip", "LayoutUpdated", "NewIcon", "NewIcon", "NewToolTip",
+                                        "LayoutUpdated", "NewToolTip"}),
+              seen);
 }
