@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -319,18 +320,14 @@ struct PrivateSystemBus {
             << "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy></busconfig>\n";
         FILE *daemon = popen(("dbus-daemon --fork --print-address=1 --print-pid=1 --config-file=" + folder + "/bus.conf").c_str(), "r");
         char address[512] = {}, pid[32] = {};
-        if (daemon && std::fgets(address, sizeof address, daemon) && std::fgets(pid, sizeof pid, daemon))
+        if (std::fgets(address, sizeof address, daemon) && std::fgets(pid, sizeof pid, daemon))
             bus = pid_t(std::atoi(pid));
-        if (daemon)
-            pclose(daemon);
+        pclose(daemon);
         address[std::strcspn(address, "\n")] = 0;
         setenv("DBUS_SYSTEM_BUS_ADDRESS", address, 1);
         if (!bus || !withLogind)
             return;
-        char self[4096] = {};
-        ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-        std::string standIn = std::string(self, length > 0 ? size_t(length) : 0);
-        standIn = standIn.substr(0, standIn.rfind('/') + 1) + "logind_stand_in";
+        const std::string standIn = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "logind_stand_in";
         logind = fork();
         if (logind == 0) {
             std::freopen(log.c_str(), "w", stdout);

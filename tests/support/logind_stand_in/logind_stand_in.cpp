@@ -17,13 +17,7 @@ class Session : public QDBusVirtualObject {
 public:
     explicit Session(QString root) : root(std::move(root)) {}
 
-    QString introspect(const QString &) const override
-    {
-        return QStringLiteral("<interface name=\"org.freedesktop.login1.Session\">"
-                              "<method name=\"SetBrightness\"><arg type=\"s\" direction=\"in\"/>"
-                              "<arg type=\"s\" direction=\"in\"/><arg type=\"u\" direction=\"in\"/></method>"
-                              "</interface>");
-    }
+    QString introspect(const QString &) const override { return {}; }
 
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
     {
