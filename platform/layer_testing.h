@@ -11,6 +11,12 @@
 void layerForgetMachine();
 
 // ---------------------------------------------------------------------------------------
+// The lock keys (user32_keyboard.cpp): choose again between X's indicator and the keyboards'
+// LEDs at the next use, and look for the LEDs and logind's bus again (after a test changed
+// the session's variables, TALLOWLAMP_SYSROOT or DBUS_SYSTEM_BUS_ADDRESS).
+void layerForgetKeyboard();
+
+// ---------------------------------------------------------------------------------------
 // GDI and icon objects (gdi32_objects.cpp): how many the process holds now, stock objects
 // left out, so that a test can show that repeated drawing holds a constant number.
 int layerGdiObjectCount();

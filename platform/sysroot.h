@@ -1,7 +1,8 @@
 // The machine the layer reads: files under /proc, /sys and /dev, rooted at TALLOWLAMP_SYSROOT
 // when it is set, and the table of drives built from them (physical drives by number, logical
 // drives by letter). The variable is read and the table built when a device is first used;
-// a poll never rescans.
+// a poll never rescans. The keyboards' LEDs (sys/class/leds/<name>/{brightness,max_brightness})
+// are read under the same root by user32_keyboard_logind.cpp.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-// Synthesised key presses and key states of the lock keys, on X11.
+// Synthesised key presses and key states of the lock keys, on X11 or the keyboards' LEDs.
 //
 // Supports: keybd_event and GetKeyState for VK_SCROLL, VK_NUMLOCK and VK_CAPITAL. The toggle
 // state (bit 0) is the XKB indicator of the key's name ("Scroll Lock", ...), the held state
@@ -11,8 +11,17 @@
 // application. The display is opened once, on first use. Without X11 (no DISPLAY, no XTest,
 // no XKB) both do nothing and GetKeyState answers 0. The scan code and the extended-key flag
 // are not needed by X and are ignored.
+// Where X's indicator lights no physical keyboard, a Wayland session (WAYLAND_DISPLAY set, or
+// XDG_SESSION_TYPE=wayland) or an X server that is XWayland (its XWAYLAND extension, from
+// Xwayland 23.1), Scroll Lock is the keyboards' scrolllock LEDs through logind instead
+// (user32_keyboard_logind.cpp): a press toggles them, a release does nothing; Num Lock and
+// Caps Lock there do nothing and answer 0, as the compositor keeps those locks itself. The
+// choice is made once, at first use.
 // Not supported (asserts in debug builds): any other virtual key.
 #include "platform/win32.h"
+
+#include "platform/layer_testing.h"
+#include "platform/user32_keyboard_logind.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -21,6 +30,7 @@
 
 #include <cassert>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -65,6 +75,22 @@ Display *keyboardDisplay()
     return display;
 }
 
+enum class Route { Undecided, Display, SessionLeds };
+Route route = Route::Undecided;
+
+bool onSessionLeds()
+{
+    if (route == Route::Undecided) {
+        const char *wayland = std::getenv("WAYLAND_DISPLAY"), *session = std::getenv("XDG_SESSION_TYPE");
+        bool leds = (wayland && *wayland) || (session && std::strcmp(session, "wayland") == 0);
+        int opcode, event, error;
+        Display *display = leds ? nullptr : keyboardDisplay();
+        leds = leds || (display && XQueryExtension(display, "XWAYLAND", &opcode, &event, &error));
+        route = leds ? Route::SessionLeds : Route::Display;
+    }
+    return route == Route::SessionLeds;
+}
+
 // Asked at each press, not kept: the user may change the keymap while the program runs.
 bool locksAModifier(Display *display, KeyCode keycode)
 {
@@ -99,6 +125,8 @@ LockKey *lockKey(int virtualKey)
 SHORT GetKeyState(int virtualKey)
 {
     LockKey *key = lockKey(virtualKey);
+    if (key && onSessionLeds())
+        return SHORT(virtualKey == VK_SCROLL ? sessionScrollLockLit() : 0);
     Display *display = keyboardDisplay();
     if (!key || !display)
         return 0;
@@ -115,10 +143,15 @@ SHORT GetKeyState(int virtualKey)
 void keybd_event(BYTE virtualKey, BYTE, DWORD flags, ULONG_PTR)
 {
     LockKey *key = lockKey(virtualKey);
+    bool release = flags & KEYEVENTF_KEYUP;
+    if (key && onSessionLeds()) {
+        if (virtualKey == VK_SCROLL && !release)
+            sessionScrollLockPress();
+        return;
+    }
     Display *display = keyboardDisplay();
     if (!key || !display)
         return;
-    bool release = flags & KEYEVENTF_KEYUP;
     if (release ? key->pressed : locksAModifier(display, key->keycode)) {
         XTestFakeKeyEvent(display, key->keycode, release ? False : True, CurrentTime);
         key->pressed = !release;
@@ -131,4 +164,10 @@ void keybd_event(BYTE virtualKey, BYTE, DWORD flags, ULONG_PTR)
     XEvent event;
     while (QLength(display) > 0)
         XNextEvent(display, &event);
+}
+
+void layerForgetKeyboard()
+{
+    route = Route::Undecided;
+    sessionLedsForget();
 }

@@ -2,8 +2,10 @@
 // holds the keyboard focus and records every key event it gets, as the user's editor would.
 // On the keymap as X and the distributions ship it (Scroll Lock locks no modifier): the layer,
 // and the whole program's dialog with its timers while a disk is written; then the keymap as
-// `xmodmap -e "add mod3 = Scroll_Lock"` leaves it.
+// `xmodmap -e "add mod3 = Scroll_Lock"` leaves it. Then a Wayland session, where the LEDs are
+// the keyboards' own, driven through a stand-in logind on a private system bus.
 #include "indicators/hardware_outputs.h"
+#include "platform/layer_qt.h"
 #include "res/resource.h"
 #include "tests/support/fixture_machine.h"
 #include "tests/support/machine_testing.h"
@@ -16,10 +18,17 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -122,6 +131,17 @@ int toggleBit()
     return GetKeyState(VK_SCROLL) & 1;
 }
 
+// The lock keys choose X or the keyboards' LEDs once; each test here says which it means.
+void chooseSession(const char *type)
+{
+    unsetenv("WAYLAND_DISPLAY");
+    if (type)
+        setenv("XDG_SESSION_TYPE", type, 1);
+    else
+        unsetenv("XDG_SESSION_TYPE");
+    layerForgetKeyboard();
+}
+
 // The recorder on the display as it comes: the keymap as shipped, Scroll Lock no modifier.
 class StockKeymap : public ::testing::Test {
 protected:
@@ -131,6 +151,7 @@ protected:
     {
         if (!std::getenv("DISPLAY"))
             GTEST_SKIP() << "no X display";
+        chooseSession(nullptr);
         // The layer's own connection first: a server left without clients resets its keymap.
         GetKeyState(VK_SCROLL);
         recorder = std::make_unique<FocusedClient>();
@@ -190,6 +211,7 @@ TEST(KeyboardLed, WhereScrollLockIsALockModifierTheKeyIsPressedAsBefore)
 {
     if (!std::getenv("DISPLAY"))
         GTEST_SKIP() << "no X display";
+    chooseSession(nullptr);
     GetKeyState(VK_SCROLL);
     FocusedClient client;
     ASSERT_NE(client.display, nullptr);
@@ -279,6 +301,139 @@ TEST_F(StockKeymap, TheProgramLightsItOnActivityAndPutsItOutWhenMonitoringStopsA
     EXPECT_FALSE(client.lit()) << "the program ended, the LED stayed lit";
     EXPECT_EQ(client.keys(), (Keys{"press a", "release a"}));
     std::remove(settingsPathBesideExecutable().c_str());
+}
+
+// A system bus of the test's own (DBUS_SYSTEM_BUS_ADDRESS while it lives), with or without
+// the stand-in logind (support/logind_stand_in) writing the fixture machine's LEDs.
+struct PrivateSystemBus {
+    std::string folder, log;
+    pid_t bus = 0, logind = 0;
+
+    PrivateSystemBus(const FixtureMachine &machine, bool withLogind)
+    {
+        char name[] = "/tmp/tallow-system-bus.XXXXXX";
+        folder = mkdtemp(name) ? name : "/tmp";
+        log = folder + "/logind.log";
+        std::ofstream(folder + "/bus.conf")
+            << "<busconfig><type>system</type><listen>unix:path=" << folder << "/socket</listen>"
+            << "<auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
+            << "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy></busconfig>\n";
+        FILE *daemon = popen(("dbus-daemon --fork --print-address=1 --print-pid=1 --config-file=" + folder + "/bus.conf").c_str(), "r");
+        char address[512] = {}, pid[32] = {};
+        if (std::fgets(address, sizeof address, daemon) && std::fgets(pid, sizeof pid, daemon))
+            bus = pid_t(std::atoi(pid));
+        pclose(daemon);
+        address[std::strcspn(address, "\n")] = 0;
+        setenv("DBUS_SYSTEM_BUS_ADDRESS", address, 1);
+        if (!bus || !withLogind)
+            return;
+        const std::string standIn = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "logind_stand_in";
+        logind = fork();
+        if (logind == 0) {
+            std::freopen(log.c_str(), "w", stdout);
+            execl(standIn.c_str(), standIn.c_str(), machine.root.c_str(), nullptr);
+            _exit(127);
+        }
+        for (int i = 0; i < 100 && calls().empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+
+    ~PrivateSystemBus()
+    {
+        if (logind > 0) {
+            kill(logind, SIGTERM);
+            waitpid(logind, nullptr, 0);
+        }
+        if (bus > 0)
+            kill(bus, SIGTERM);
+        unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        std::system(("rm -rf " + folder).c_str());
+    }
+
+    // What the stand-in printed: "ready", then one line per call it served.
+    std::vector<std::string> calls() const
+    {
+        std::vector<std::string> lines;
+        std::ifstream file(log);
+        for (std::string line; std::getline(file, line);)
+            lines.push_back(line);
+        return lines;
+    }
+};
+
+std::string ledFile(const FixtureMachine &machine, const std::string &led)
+{
+    std::string line;
+    std::getline(std::ifstream(machine.root + "/sys/class/leds/" + led + "/brightness"), line);
+    return line;
+}
+
+void addLed(FixtureMachine &machine, const std::string &led, const char *brightness, const char *max)
+{
+    fixtureWriteFile(machine, "sys/class/leds/" + led + "/brightness", std::string(brightness) + "\n");
+    fixtureWriteFile(machine, "sys/class/leds/" + led + "/max_brightness", std::string(max) + "\n");
+}
+
+struct WaylandSession : ::testing::Test {
+    FixtureMachine machine;
+    void SetUp() override
+    {
+        layerApplication(); // the program's, made before the session's variables change
+        addLed(machine, "input3::scrolllock", "0", "1");
+        addLed(machine, "input9::scrolllock", "0", "255");
+        addLed(machine, "input3::capslock", "0", "1");
+    }
+    void TearDown() override { chooseSession(nullptr); }
+};
+
+TEST_F(WaylandSession, APressTogglesEveryKeyboardsLedThroughLogindAndAReleaseDoesNothing)
+{
+    UseMachine use(machine);
+    PrivateSystemBus bus(machine, true);
+    ASSERT_EQ(bus.calls(), Keys{"ready"}) << "the stand-in logind did not start";
+    chooseSession("wayland");
+    EXPECT_EQ(GetKeyState(VK_SCROLL), 0);
+
+    keybd_event(VK_SCROLL, 0x45, KEYEVENTF_EXTENDEDKEY, 0);
+    EXPECT_EQ(ledFile(machine, "input3::scrolllock"), "1");
+    EXPECT_EQ(ledFile(machine, "input9::scrolllock"), "255");
+    EXPECT_EQ(GetKeyState(VK_SCROLL), 1);
+    keybd_event(VK_SCROLL, 0x45, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP, 0);
+    EXPECT_EQ(GetKeyState(VK_SCROLL), 1);
+    EXPECT_EQ(bus.calls().size(), 3u) << "a call for the release";
+    keybd_event(VK_SCROLL, 0x45, KEYEVENTF_EXTENDEDKEY, 0);
+    EXPECT_EQ(ledFile(machine, "input3::scrolllock"), "0");
+    EXPECT_EQ(ledFile(machine, "input9::scrolllock"), "0");
+    EXPECT_EQ(GetKeyState(VK_SCROLL), 0);
+
+    // The program asks for the state at every pass: only a change reaches the bus.
+    for (int pass = 0; pass < 5; ++pass)
+        setKeyboardLed(VK_SCROLL, 1);
+    putOutKeyboardLed(VK_SCROLL);
+    putOutKeyboardLed(VK_SCROLL);
+    EXPECT_EQ(bus.calls(), (Keys{"ready", "SetBrightness leds input3::scrolllock 1",
+                                 "SetBrightness leds input9::scrolllock 255", "SetBrightness leds input3::scrolllock 0",
+                                 "SetBrightness leds input9::scrolllock 0", "SetBrightness leds input3::scrolllock 1",
+                                 "SetBrightness leds input9::scrolllock 255", "SetBrightness leds input3::scrolllock 0",
+                                 "SetBrightness leds input9::scrolllock 0"}));
+    EXPECT_EQ(ledFile(machine, "input3::capslock"), "0");
+}
+
+TEST_F(WaylandSession, WithoutLogindTheCallsDoNothingAndTheStateIsZero)
+{
+    addLed(machine, "input3::scrolllock", "1", "1"); // lit, by someone else
+    UseMachine use(machine);
+    for (bool busThere : {true, false}) {
+        PrivateSystemBus bus(machine, false);
+        if (!busThere)
+            setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/socket", 1);
+        chooseSession("wayland");
+        EXPECT_EQ(GetKeyState(VK_SCROLL), 0) << "bus there: " << busThere;
+        keybd_event(VK_SCROLL, 0x45, KEYEVENTF_EXTENDEDKEY, 0);
+        keybd_event(VK_SCROLL, 0x45, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP, 0);
+        EXPECT_EQ(GetKeyState(VK_SCROLL), 0);
+        EXPECT_EQ(ledFile(machine, "input3::scrolllock"), "1");
+    }
 }
 
 } // namespace
