@@ -151,7 +151,7 @@ void SetLastError(DWORD error)
 DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
                      va_list *arguments)
 {
-    (void)source, (void)languageId, (void)arguments;
+    (void)flags, (void)source, (void)languageId, (void)arguments;
     assert(flags == (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS) &&
            "FormatMessageA: only system texts without inserts");
     static const struct {

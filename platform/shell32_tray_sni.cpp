@@ -6,8 +6,8 @@
 //
 // Supports: the item's properties (Id "<application>-<uID>", so a desktop's per-item settings
 // tell the lamps apart across runs; Category Hardware; Status Active; the picture as
-// IconPixmap, and for hosts that draw names only also as a PNG file named by IconName; the
-// tip as ToolTip, its first line the title), Activate, ContextMenu and the NewIcon and
+// IconPixmap (also at twice its size, pixel for pixel), and for hosts that draw names only
+// also as a PNG file named by IconName; the tip as ToolTip, its first line the title), Activate, ContextMenu and the NewIcon and
 // NewToolTip signals, one per change of that part; the menu as com.canonical.dbusmenu
 // (GetLayout, GetGroupProperties, GetProperty, Event, EventGroup, AboutToShow,
 // AboutToShowGroup): the tip's lines, disabled, a separator, the entry that acts as the
@@ -181,11 +181,8 @@ void registerTypes()
     qDBusRegisterMetaType<DBusMenuEvents>();
 }
 
-SniPixmaps pixmapsOf(const QImage &picture)
+SniPixmap pixmapOf(const QImage &image)
 {
-    if (picture.isNull())
-        return {};
-    const QImage image = picture.convertToFormat(QImage::Format_ARGB32);
     SniPixmap pixmap;
     pixmap.width = image.width();
     pixmap.height = image.height();
@@ -196,7 +193,20 @@ SniPixmaps pixmapsOf(const QImage &picture)
         for (int x = 0; x < image.width(); ++x)
             *out++ = qToBigEndian(quint32(line[x]));
     }
-    return {pixmap};
+    return pixmap;
+}
+
+// The picture, and for a panel that asks for more than 32 pixels (a high-DPI screen) the same
+// at twice its size, pixel for pixel: the host's own smooth scaling would blur the lamp.
+SniPixmaps pixmapsOf(const QImage &picture)
+{
+    if (picture.isNull())
+        return {};
+    const QImage image = picture.convertToFormat(QImage::Format_ARGB32);
+    SniPixmaps pixmaps = {pixmapOf(image)};
+    if (image.width() <= 32)
+        pixmaps.append(pixmapOf(image.scaled(image.size() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
+    return pixmaps;
 }
 
 // Hosts of the indicator-application family (Ayatana, and Canonical's before it) draw icon

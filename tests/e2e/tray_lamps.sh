@@ -209,6 +209,12 @@ if [[ -x $watcher_tool ]] && command -v dbus-send > /dev/null; then
             grep -q 'Filesystem: ext4' <<< "$tip" && grep -q 'Free capacity: ' <<< "$tip"
     }
     check "the drive's item has its four-line tooltip" drive_tooltip
+    doubled() { # the first size's width, then twice it
+        local widths
+        widths=$(item_property "$item" IconPixmap | grep -A1 'struct {' | awk '$1 == "int32" { print $2 }')
+        [[ $(wc -l <<< "$widths") -eq 2 && $(tail -1 <<< "$widths") -eq $((2 * $(head -1 <<< "$widths"))) ]]
+    }
+    check "its picture comes at twice its size too, for high-DPI panels" doubled
     move r
     check "reading: the item's picture turns green" wait_for 5 lit "$item" "ff 00 ff 00"
     move w
