@@ -32,7 +32,9 @@ if [[ $(id -u) -eq 0 ]]; then
     status=0
     HOME=$public/home XDG_CONFIG_HOME=$public/home/.config TMPDIR=$public/home \
         "${as_user[@]}" bash "$0" "$1" "${2:+$public/home/shots}" || status=$?
-    if [[ -n ${2:-} && -d $public/home/shots ]]; then mkdir -p "$2" && cp "$public"/home/shots/* "$2"/; fi
+    if [[ -n ${2:-} && -d $public/home/shots ]]; then
+        mkdir -p "$2" && cp "$public"/home/shots/* "$2"/ && echo "screenshot copied to $2"
+    fi
     exit "$status"
 fi
 
@@ -41,14 +43,12 @@ unset DISPLAY WAYLAND_DISPLAY SWAYSOCK
 export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
 source "$here/items.bash"
 
-said=0
-tell() { # what the session said, once, when something failed
-    ((said == 0)) || return 0
-    said=1
+tell() { # what the session said, when something failed
     local log
     for log in sway waybar program; do
         [[ -s $work/$log.log ]] && { say "--- $log.log:"; tail -25 "$work/$log.log"; }
     done
+    [[ -s $work/bar.txt ]] && { say "--- the bar's colours last seen on its row 16, pixels:"; awk 'NR > 1 { print $2 }' "$work/bar.txt" | sort | uniq -c; }
     return 0
 }
 trap 'status=$?; ((failures == 0 && status == 0)) || tell; cleanup' EXIT
@@ -97,7 +97,7 @@ check "the dialog starts shown" wait_for 15 dialog_shown
 check "as a Wayland window, not through XWayland ($(dialog_node))" grep -q '"shell":"xdg_shell"' <<< "$(dialog_node)"
 
 # The lamps in the bar: the drive's idle dark blue and the meter's purple on its row 16.
-bar_has() { grim -g '0,0 800x32' - | convert png:- -crop 800x1+0+16 txt:- | grep -q "($1)"; }
+bar_has() { grim -g '0,0 800x32' - | convert png:- -crop 800x1+0+16 txt:- > "$work/bar.txt" && grep -q "($1)" "$work/bar.txt"; }
 check "the drive's lamp shows in waybar (dark blue)" wait_for 10 bar_has 0,64,128
 check "and the RAM meter beside it (purple)" wait_for 10 bar_has 64,0,64
 
