@@ -3,7 +3,8 @@
 # which show an item's menu and nothing else).
 #   source desktop.bash <panel plug-in>
 # Xvfb, a session bus and settings folders of its own; xfce4-panel along the top, started by
-# start_panel; helpers that find the dialog, the items on the bus and the lamps on screen.
+# start_panel; helpers that find the dialog and the lamps on screen (the items on the bus in
+# items.bash).
 
 export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
 panel_config=$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml
@@ -39,9 +40,7 @@ Xvfb -displayfd "$displayfd" -screen 0 640x480x24 -nolisten tcp > "$work/xvfb.lo
 pids+=($!)
 read -r -t 10 -u "$displayfd" number || { say "FAIL Xvfb did not start"; exit 1; }
 export DISPLAY=:$number
-read -r DBUS_SESSION_BUS_ADDRESS bus_pid < <(dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -sd' ')
-export DBUS_SESSION_BUS_ADDRESS
-pids+=($bus_pid)
+source "$(dirname "${BASH_SOURCE[0]}")/items.bash"
 
 # --- Helpers -----------------------------------------------------------------------------
 dialog() { xdotool search --name '^TallowLAMP V1\.05' 2>/dev/null | head -1; }
@@ -52,27 +51,6 @@ dialog_reachable() {
     id=$(dialog)
     [[ -n $id ]] || return 1
     dialog_shown || xprop -id "$id" WM_STATE 2> /dev/null | grep -q 'window state: Iconic'
-}
-watcher_property() {
-    dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
-        org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierWatcher "string:$1" 2> /dev/null
-}
-items() { watcher_property RegisteredStatusNotifierItems | awk -F'"' '/string/ { sub(/\/.*/, "", $2); print $2 }'; }
-two_items() { [[ $(items | wc -l) -eq 2 ]]; }
-host_up() { watcher_property IsStatusNotifierHostRegistered | grep -q 'boolean true'; }
-item_property() { # item_property <service> <name>
-    dbus-send --session --print-reply --dest="$1" /StatusNotifierItem org.freedesktop.DBus.Properties.Get \
-        string:org.kde.StatusNotifierItem "string:$2" 2> /dev/null
-}
-item_with_tip() { # the item whose tooltip title begins with the text
-    local service
-    for service in $(items); do
-        if item_property "$service" ToolTip | grep -aq "string \"$1"; then echo "$service"; return; fi
-    done
-}
-owner_of() {
-    dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetNameOwner "string:$1" |
-        awk -F'"' '/string/ { print $2 }'
 }
 start_panel() {
     xfce4-panel > "$work/panel.log" 2>&1 &
@@ -87,7 +65,6 @@ lamp_x() { # lamp_x <r,g,b>
             END { if (first != "") print int((first + last) / 2) }'
 }
 click() { xdotool mousemove "$lamp" 20 click --repeat "${2:-1}" --delay 80 "$1"; }
-after_double_click_time() { sleep 0.6; }
 menu() { # menu <entries down> [mouse button that opens it, 3]: the entry chosen by keyboard
     click "${2:-3}"
     sleep 1
