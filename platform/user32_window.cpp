@@ -556,7 +556,12 @@ BOOL SetWindowPlacement(HWND window, const WINDOWPLACEMENT *placement)
         // user could never make a window of one pixel whole again.
         QRect own = outerRect(record);
         own.moveTopLeft(outer.topLeft());
-        setOuterRect(record, reachable(own));
+        own = reachable(own);
+        // Moved, not sized: a frame that a window manager adds later must not shrink it.
+        if (frameUnseen())
+            setOuterRect(record, own);
+        else
+            record->widget->move(own.topLeft());
     } else {
         setOuterRect(record, reachable(outer));
     }
