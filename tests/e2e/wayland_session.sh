@@ -2,7 +2,7 @@
 # The lamps in a Wayland session: sway's headless backend (one virtual 800x600 output, no
 # input devices, no XWayland) with waybar's tray along the top, a session bus of its own, and
 # the program on Qt's Wayland plugin. sway refuses to run as root: as root the test runs
-# again as "nobody" in a public folder of its own under /tmp.
+# again as "nobody", from a copy in a public folder of its own under /tmp.
 #   tests/e2e/wayland_session.sh <TallowLAMP executable> [folder for the screenshot]
 # Both lamps register with waybar's watcher and show in its tray; Activate, as waybar sends
 # it on a click, toggles the dialog (which starts shown) as a double click does;
@@ -20,18 +20,26 @@ if [[ $(id -u) -eq 0 ]]; then
     command -v setpriv > /dev/null || differs "no setpriv to run the session as \"nobody\""
     getent passwd 65534 > /dev/null || differs "no user 65534 (\"nobody\") to run the session as"
     as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-    suppressions=$(grep -o 'suppressions=[^:]*' <<< "${LSAN_OPTIONS:-}" | cut -d= -f2) || true
-    for file in "$0" "$1" "$here/harness.bash" "$here/items.bash" $suppressions; do
-        "${as_user[@]}" test -r "$file" || differs "\"nobody\" cannot read $file"
-    done
     public=$(mktemp -d /tmp/tallow-wayland.XXXXXX)
     trap 'rm -rf "$public"' EXIT
     chmod 755 "$public"
     mkdir -m 700 "$public/home"
     chown 65534:65534 "$public/home"
+    # The checkout may lie where that user cannot look (a root's home): the script, what it
+    # sources, the program and the leak suppressions are copied where it can.
+    mkdir -m 755 "$public/tree"
+    cp "$0" "$here/harness.bash" "$here/items.bash" "$public/tree/"
+    install -m 755 "$1" "$public/tree/TallowLAMP"
+    suppressions=$(grep -o 'suppressions=[^:]*' <<< "${LSAN_OPTIONS:-}" | cut -d= -f2) || true
+    if [[ -n $suppressions ]]; then
+        cp "$suppressions" "$public/tree/lsan.supp"
+        export LSAN_OPTIONS=${LSAN_OPTIONS//$suppressions/$public/tree/lsan.supp}
+    fi
+    chmod -R a+rX "$public/tree"
     status=0
     HOME=$public/home XDG_CONFIG_HOME=$public/home/.config TMPDIR=$public/home \
-        "${as_user[@]}" bash "$0" "$1" "${2:+$public/home/shots}" || status=$?
+        "${as_user[@]}" bash "$public/tree/$(basename "$0")" "$public/tree/TallowLAMP" "${2:+$public/home/shots}" ||
+        status=$?
     if [[ -n ${2:-} && -d $public/home/shots ]]; then
         mkdir -p "$2" && cp "$public"/home/shots/* "$2"/ && echo "screenshot copied to $2"
     fi
