@@ -24,15 +24,7 @@ check() { # check <description> <command...>
     shift
     if "$@"; then say "ok   $what"; else say "FAIL $what"; failures=$((failures + 1)); fi
 }
-wait_for() { # wait_for <seconds> <command...>
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.2
-    done
-}
-not() { ! "$@"; }
+source "$(dirname "${BASH_SOURCE[0]}")/../support/waiting.bash"
 finish() { # the summary line and the exit code
     if ((failures)); then
         say "$failures check(s) failed"

@@ -84,13 +84,19 @@ if ! two_icons; then # what there was instead, for a failure seen once on a fres
 fi
 # The drive's idle lamp is dark blue; the meter shows its purple background above the bar,
 # however much of it the digits cover (their font is whatever fontconfig has for "Tahoma").
-while read -r x y w h; do
-    if [[ $(lamp_colour "$x" "$y" "$w" "$h") == 0,64,128 ]]; then
-        lamp=("$x" "$y" "$w" "$h")
-    elif (($(share_of 64,0,64 "$x" "$y" "$w" "$h") >= 15)); then
-        meter=("$x" "$y" "$w" "$h")
-    fi
-done < <(tray_icons)
+# A tray that has just docked them may not have painted them yet.
+find_lamps() {
+    lamp=() meter=()
+    while read -r x y w h; do
+        if [[ $(lamp_colour "$x" "$y" "$w" "$h") == 0,64,128 ]]; then
+            lamp=("$x" "$y" "$w" "$h")
+        elif (($(share_of 64,0,64 "$x" "$y" "$w" "$h") >= 15)); then
+            meter=("$x" "$y" "$w" "$h")
+        fi
+    done < <(tray_icons)
+    [[ -n ${lamp[*]:-} && -n ${meter[*]:-} ]]
+}
+wait_for 5 find_lamps || true
 check "the drive's lamp is idle (dark blue)" test -n "${lamp[*]:-}"
 check "the RAM meter shows its background" test -n "${meter[*]:-}"
 [[ -n ${lamp[*]:-} && -n ${meter[*]:-} ]] || exit 1

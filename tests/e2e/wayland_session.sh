@@ -27,8 +27,9 @@ if [[ $(id -u) -eq 0 ]]; then
     chown 65534:65534 "$public/home"
     # The checkout may lie where that user cannot look (a root's home): the script, what it
     # sources, the program and the leak suppressions are copied where it can.
-    mkdir -m 755 "$public/tree"
-    cp "$0" "$here/harness.bash" "$here/items.bash" "$public/tree/"
+    mkdir -m 755 "$public/tree" "$public/tree/e2e" "$public/tree/support"
+    cp "$0" "$here/harness.bash" "$here/items.bash" "$public/tree/e2e/"
+    cp "$here/../support/waiting.bash" "$public/tree/support/"
     install -m 755 "$1" "$public/tree/TallowLAMP"
     suppressions=$(grep -o 'suppressions=[^:]*' <<< "${LSAN_OPTIONS:-}" | cut -d= -f2) || true
     if [[ -n $suppressions ]]; then
@@ -38,7 +39,7 @@ if [[ $(id -u) -eq 0 ]]; then
     chmod -R a+rX "$public/tree"
     status=0
     HOME=$public/home XDG_CONFIG_HOME=$public/home/.config TMPDIR=$public/home \
-        "${as_user[@]}" bash "$public/tree/$(basename "$0")" "$public/tree/TallowLAMP" "${2:+$public/home/shots}" ||
+        "${as_user[@]}" bash "$public/tree/e2e/$(basename "$0")" "$public/tree/TallowLAMP" "${2:+$public/home/shots}" ||
         status=$?
     if [[ -n ${2:-} && -d $public/home/shots ]]; then
         mkdir -p "$2" && cp "$public"/home/shots/* "$2"/ && echo "screenshot copied to $2"

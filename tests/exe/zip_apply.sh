@@ -25,14 +25,7 @@ fail() {
     echo "--- the folder: $(ls -A "$folder" 2>/dev/null | tr '\n' ' ')"
     exit 1
 }
-within() { # within <seconds> <command...>
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.2
-    done
-}
+source "$source/tests/support/waiting.bash"
 
 mkdir -p "$folder"
 unzip -q "$zip" -d "$folder" || fail "the zip does not unzip"
@@ -45,7 +38,7 @@ grep -q 'inpout32.dll' "$folder/README.txt" || fail "README.txt says nothing of 
 pid=$!
 dialog_window() { xdotool search --onlyvisible --name '^TallowLAMP V1\.05 - ' 2>/dev/null | head -1; }
 dialog_up() { [ -n "$(dialog_window)" ]; }
-within 60 dialog_up || fail "no dialog appeared"
+wait_for 60 dialog_up || fail "no dialog appeared"
 dialog=$(dialog_window)
 [ ! -e "$folder/TallowLAMP.ini" ] || fail "TallowLAMP.ini was there before Apply"
 # Apply by keys, as a user may: the focus starts on About; two tabs reach the poll interval's
@@ -56,12 +49,12 @@ sleep 0.3
 xdotool key Tab Tab Return
 # The window's rectangle is the last the save writes.
 saved() { grep -qs '^WindowPosBottom=' "$folder/TallowLAMP.ini"; }
-within 20 saved || fail "Apply wrote no whole TallowLAMP.ini beside the program"
+wait_for 20 saved || fail "Apply wrote no whole TallowLAMP.ini beside the program"
 echo "Apply wrote $(grep -c '=' "$folder/TallowLAMP.ini") keys to $folder/TallowLAMP.ini"
 xdotool windowfocus "$dialog" 2>/dev/null
 xdotool key Escape
-not_running() { ! kill -0 "$pid" 2>/dev/null; }
-within 30 not_running || fail "Esc did not end the program"
+running() { kill -0 "$pid" 2>/dev/null; }
+wait_for 30 not running || fail "Esc did not end the program"
 wait "$pid"
 ended=$?
 pid=
