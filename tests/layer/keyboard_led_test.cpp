@@ -2,8 +2,8 @@
 // holds the keyboard focus and records every key event it gets, as the user's editor would.
 // On the keymap as X and the distributions ship it (Scroll Lock locks no modifier): the layer,
 // and the whole program's dialog with its timers while a disk is written; then the keymap as
-// `xmodmap -e "add mod3 = Scroll_Lock"` leaves it. Then a Wayland session, where the LEDs are
-// the keyboards' own, driven through a stand-in logind on a private system bus.
+// `xmodmap -e "add mod3 = Scroll_Lock"` leaves it. Then a Wayland session: the keyboards' own
+// LEDs, through a stand-in logind on a private system bus.
 #include "indicators/hardware_outputs.h"
 #include "platform/layer_qt.h"
 #include "res/resource.h"
@@ -21,14 +21,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -135,10 +131,7 @@ int toggleBit()
 void chooseSession(const char *type)
 {
     unsetenv("WAYLAND_DISPLAY");
-    if (type)
-        setenv("XDG_SESSION_TYPE", type, 1);
-    else
-        unsetenv("XDG_SESSION_TYPE");
+    setenv("XDG_SESSION_TYPE", type, 1);
     layerForgetKeyboard();
 }
 
@@ -151,7 +144,7 @@ protected:
     {
         if (!std::getenv("DISPLAY"))
             GTEST_SKIP() << "no X display";
-        chooseSession(nullptr);
+        chooseSession("x11");
         // The layer's own connection first: a server left without clients resets its keymap.
         GetKeyState(VK_SCROLL);
         recorder = std::make_unique<FocusedClient>();
@@ -211,7 +204,7 @@ TEST(KeyboardLed, WhereScrollLockIsALockModifierTheKeyIsPressedAsBefore)
 {
     if (!std::getenv("DISPLAY"))
         GTEST_SKIP() << "no X display";
-    chooseSession(nullptr);
+    chooseSession("x11");
     GetKeyState(VK_SCROLL);
     FocusedClient client;
     ASSERT_NE(client.display, nullptr);
@@ -303,136 +296,78 @@ TEST_F(StockKeymap, TheProgramLightsItOnActivityAndPutsItOutWhenMonitoringStopsA
     std::remove(settingsPathBesideExecutable().c_str());
 }
 
-// A system bus of the test's own (DBUS_SYSTEM_BUS_ADDRESS while it lives), with or without
-// the stand-in logind (support/logind_stand_in) writing the fixture machine's LEDs.
-struct PrivateSystemBus {
-    std::string folder, log;
-    pid_t bus = 0, logind = 0;
+// A Wayland session on a system bus of the test's own (or on none), with or without logind:
+// the stand-in beside this test, under dbus-run-session, which prints its pid and the address.
+struct WaylandSession {
+    FILE *standIn = nullptr;
+    pid_t pid = 0;
 
-    PrivateSystemBus(const FixtureMachine &machine, bool withLogind)
+    WaylandSession(const FixtureMachine &machine, bool withBus, bool withLogind)
     {
-        char name[] = "/tmp/tallow-system-bus.XXXXXX";
-        folder = mkdtemp(name) ? name : "/tmp";
-        log = folder + "/logind.log";
-        std::ofstream(folder + "/bus.conf")
-            << "<busconfig><type>system</type><listen>unix:path=" << folder << "/socket</listen>"
-            << "<auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
-            << "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy></busconfig>\n";
-        FILE *daemon = popen(("dbus-daemon --fork --print-address=1 --print-pid=1 --config-file=" + folder + "/bus.conf").c_str(), "r");
-        char address[512] = {}, pid[32] = {};
-        if (std::fgets(address, sizeof address, daemon) && std::fgets(pid, sizeof pid, daemon))
-            bus = pid_t(std::atoi(pid));
-        pclose(daemon);
-        address[std::strcspn(address, "\n")] = 0;
+        char address[512] = "unix:path=/nonexistent/socket";
+        const std::string program = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "logind_stand_in";
+        const std::string command = "exec dbus-run-session -- '" + program + (withLogind ? "' '" + machine.root : "") + "'";
+        if (withBus && (standIn = popen(command.c_str(), "r")))
+            std::fscanf(standIn, "%d %511s", &pid, address);
         setenv("DBUS_SYSTEM_BUS_ADDRESS", address, 1);
-        if (!bus || !withLogind)
-            return;
-        const std::string standIn = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "logind_stand_in";
-        logind = fork();
-        if (logind == 0) {
-            std::freopen(log.c_str(), "w", stdout);
-            execl(standIn.c_str(), standIn.c_str(), machine.root.c_str(), nullptr);
-            _exit(127);
-        }
-        for (int i = 0; i < 100 && calls().empty(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-
-    ~PrivateSystemBus()
-    {
-        if (logind > 0) {
-            kill(logind, SIGTERM);
-            waitpid(logind, nullptr, 0);
-        }
-        if (bus > 0)
-            kill(bus, SIGTERM);
-        unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-        std::system(("rm -rf " + folder).c_str());
-    }
-
-    // What the stand-in printed: "ready", then one line per call it served.
-    std::vector<std::string> calls() const
-    {
-        std::vector<std::string> lines;
-        std::ifstream file(log);
-        for (std::string line; std::getline(file, line);)
-            lines.push_back(line);
-        return lines;
-    }
-};
-
-std::string ledFile(const FixtureMachine &machine, const std::string &led)
-{
-    std::string line;
-    std::getline(std::ifstream(machine.root + "/sys/class/leds/" + led + "/brightness"), line);
-    return line;
-}
-
-void addLed(FixtureMachine &machine, const std::string &led, const char *brightness, const char *max)
-{
-    fixtureWriteFile(machine, "sys/class/leds/" + led + "/brightness", std::string(brightness) + "\n");
-    fixtureWriteFile(machine, "sys/class/leds/" + led + "/max_brightness", std::string(max) + "\n");
-}
-
-struct WaylandSession : ::testing::Test {
-    FixtureMachine machine;
-    void SetUp() override
-    {
-        layerApplication(); // the program's, made before the session's variables change
-        addLed(machine, "input3::scrolllock", "0", "1");
-        addLed(machine, "input9::scrolllock", "0", "255");
-        addLed(machine, "input3::capslock", "0", "1");
-    }
-    void TearDown() override { chooseSession(nullptr); }
-};
-
-TEST_F(WaylandSession, APressTogglesEveryKeyboardsLedThroughLogindAndAReleaseDoesNothing)
-{
-    UseMachine use(machine);
-    PrivateSystemBus bus(machine, true);
-    ASSERT_EQ(bus.calls(), Keys{"ready"}) << "the stand-in logind did not start";
-    chooseSession("wayland");
-    EXPECT_EQ(GetKeyState(VK_SCROLL), 0);
-
-    keybd_event(VK_SCROLL, 0x45, KEYEVENTF_EXTENDEDKEY, 0);
-    EXPECT_EQ(ledFile(machine, "input3::scrolllock"), "1");
-    EXPECT_EQ(ledFile(machine, "input9::scrolllock"), "255");
-    EXPECT_EQ(GetKeyState(VK_SCROLL), 1);
-    keybd_event(VK_SCROLL, 0x45, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP, 0);
-    EXPECT_EQ(GetKeyState(VK_SCROLL), 1);
-    EXPECT_EQ(bus.calls().size(), 3u) << "a call for the release";
-    keybd_event(VK_SCROLL, 0x45, KEYEVENTF_EXTENDEDKEY, 0);
-    EXPECT_EQ(ledFile(machine, "input3::scrolllock"), "0");
-    EXPECT_EQ(ledFile(machine, "input9::scrolllock"), "0");
-    EXPECT_EQ(GetKeyState(VK_SCROLL), 0);
-
-    // The program asks for the state at every pass: only a change reaches the bus.
-    for (int pass = 0; pass < 5; ++pass)
-        setKeyboardLed(VK_SCROLL, 1);
-    putOutKeyboardLed(VK_SCROLL);
-    putOutKeyboardLed(VK_SCROLL);
-    EXPECT_EQ(bus.calls(), (Keys{"ready", "SetBrightness leds input3::scrolllock 1",
-                                 "SetBrightness leds input9::scrolllock 255", "SetBrightness leds input3::scrolllock 0",
-                                 "SetBrightness leds input9::scrolllock 0", "SetBrightness leds input3::scrolllock 1",
-                                 "SetBrightness leds input9::scrolllock 255", "SetBrightness leds input3::scrolllock 0",
-                                 "SetBrightness leds input9::scrolllock 0"}));
-    EXPECT_EQ(ledFile(machine, "input3::capslock"), "0");
-}
-
-TEST_F(WaylandSession, WithoutLogindTheCallsDoNothingAndTheStateIsZero)
-{
-    addLed(machine, "input3::scrolllock", "1", "1"); // lit, by someone else
-    UseMachine use(machine);
-    for (bool busThere : {true, false}) {
-        PrivateSystemBus bus(machine, false);
-        if (!busThere)
-            setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/socket", 1);
         chooseSession("wayland");
-        EXPECT_EQ(GetKeyState(VK_SCROLL), 0) << "bus there: " << busThere;
-        keybd_event(VK_SCROLL, 0x45, KEYEVENTF_EXTENDEDKEY, 0);
-        keybd_event(VK_SCROLL, 0x45, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP, 0);
+    }
+    ~WaylandSession()
+    {
+        chooseSession("x11");
+        if (pid > 0)
+            kill(pid, SIGTERM);
+        if (standIn)
+            pclose(standIn);
+        unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    }
+};
+
+TEST(WaylandSession, ScrollLockTogglesEveryKeyboardsLedThroughLogindAndWithoutItNothing)
+{
+    layerApplication(); // the program's, made before the session's variables change
+    FixtureMachine machine;
+    const std::string leds[][2] = {{"input3::scrolllock", "1"}, {"input9::scrolllock", "255"}, {"input3::capslock", "1"}};
+    for (const auto &[name, max] : leds) {
+        fixtureWriteFile(machine, "sys/class/leds/" + name + "/brightness", "0\n");
+        fixtureWriteFile(machine, "sys/class/leds/" + name + "/max_brightness", max + "\n");
+    }
+    const auto text = [](const std::string &path) {
+        std::ifstream file(path);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    const auto led = [&](const char *name) { return text(machine.root + "/sys/class/leds/" + name + "/brightness"); };
+    const auto press = [] { keybd_event(VK_SCROLL, 0x45, KEYEVENTF_EXTENDEDKEY, 0); };
+    const auto release = [] { keybd_event(VK_SCROLL, 0x45, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP, 0); };
+    const std::string on = "SetBrightness leds input3::scrolllock 1\nSetBrightness leds input9::scrolllock 255\n",
+                      off = "SetBrightness leds input3::scrolllock 0\nSetBrightness leds input9::scrolllock 0\n";
+    const struct { const char *what; void (*act)(); int lit; std::string calls; } steps[] = {
+        {"press", press, 1, on}, {"release", release, 1, ""}, {"press again", press, 0, off},
+        {"lit at each pass", [] { for (int pass = 0; pass < 5; ++pass) setKeyboardLed(VK_SCROLL, 1); }, 1, on},
+        {"put out twice", [] { putOutKeyboardLed(VK_SCROLL); putOutKeyboardLed(VK_SCROLL); }, 0, off}};
+    UseMachine use(machine);
+    {
+        WaylandSession session(machine, true, true);
+        ASSERT_GT(session.pid, 0) << "the stand-in logind did not start";
         EXPECT_EQ(GetKeyState(VK_SCROLL), 0);
-        EXPECT_EQ(ledFile(machine, "input3::scrolllock"), "1");
+        std::string calls;
+        for (const auto &step : steps) {
+            step.act();
+            EXPECT_EQ(text(machine.root + "/logind.log"), calls += step.calls) << step.what;
+            EXPECT_EQ(GetKeyState(VK_SCROLL), step.lit) << step.what;
+            EXPECT_EQ(led("input3::scrolllock") + led("input9::scrolllock"), step.lit ? "1\n255\n" : "0\n0\n") << step.what;
+        }
+        EXPECT_EQ(led("input3::capslock"), "0\n");
+    }
+    fixtureWriteFile(machine, "sys/class/leds/input3::scrolllock/brightness", "1\n"); // lit, by someone else
+    for (bool withBus : {true, false}) {
+        WaylandSession session(machine, withBus, false);
+        ASSERT_EQ(session.pid > 0, withBus) << "the bus did not start";
+        for (const auto &step : steps) {
+            step.act();
+            EXPECT_EQ(GetKeyState(VK_SCROLL), 0) << step.what << (withBus ? ", a bus without logind" : ", no bus");
+            EXPECT_EQ(led("input3::scrolllock"), "1\n") << step.what << (withBus ? ", a bus without logind" : ", no bus");
+        }
     }
 }
 

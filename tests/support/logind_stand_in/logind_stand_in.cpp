@@ -1,62 +1,48 @@
-// systemd-logind as the keyboard tests need it, on the bus DBUS_SYSTEM_BUS_ADDRESS names: it
-// owns org.freedesktop.login1 and serves Session.SetBrightness on the caller's session
-// (/org/freedesktop/login1/session/auto) by writing <root>/sys/class/leds/<name>/brightness
-// in place, as the kernel's file is written, refusing what logind refuses (another subsystem,
-// a name that is no LED). It prints "ready", then one line per call it served.
+// systemd-logind as the keyboard tests need it, under dbus-run-session: given a root, its
+// Session.SetBrightness writes <root>/sys/class/leds/<name>/brightness in place, as the kernel's
+// file is written, and a line a call to <root>/logind.log. It prints its pid and the bus address.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
-#include <QFile>
 
 #include <cstdio>
+#include <unistd.h>
 
-namespace {
+static QString root;
+static FILE *calls;
 
-class Session : public QDBusVirtualObject {
-public:
-    explicit Session(QString root) : root(std::move(root)) {}
-
+struct Session : QDBusVirtualObject {
     QString introspect(const QString &) const override { return {}; }
 
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
     {
-        if (message.member() != QLatin1String("SetBrightness") || message.signature() != QLatin1String("ssu"))
+        if (message.signature() != QLatin1String("ssu"))
             return false;
-        const QString subsystem = message.arguments()[0].toString(), name = message.arguments()[1].toString();
-        const uint value = message.arguments()[2].toUInt();
-        const QString path = root + QStringLiteral("/sys/class/leds/") + name + QStringLiteral("/brightness");
-        FILE *file = nullptr;
-        if (subsystem == QLatin1String("leds") && !name.contains(QLatin1Char('/')) && !name.startsWith(QLatin1Char('.')) &&
-            QFile::exists(path))
-            file = std::fopen(qPrintable(path), "w"); // truncated, the same file
-        if (!file)
-            return connection.send(message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
-                                                            QStringLiteral("no such device")));
-        std::fprintf(file, "%u\n", value);
-        std::fclose(file);
-        std::printf("SetBrightness %s %s %u\n", qPrintable(subsystem), qPrintable(name), value);
-        std::fflush(stdout);
+        const QStringList a = {message.member(), message.arguments()[0].toString(), message.arguments()[1].toString(),
+                               message.arguments()[2].toString()};
+        if (FILE *file = std::fopen(qPrintable(root + "/sys/class/" + a[1] + "/" + a[2] + "/brightness"), "w")) {
+            std::fprintf(file, "%s\n", qPrintable(a[3]));
+            std::fclose(file);
+        }
+        std::fprintf(calls, "%s\n", qPrintable(a.join(' ')));
         return connection.send(message.createReply());
     }
-
-private:
-    QString root;
 };
-
-} // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
-    if (argc != 2)
-        return 2;
-    QDBusConnection bus = QDBusConnection::systemBus();
-    Session session{QString::fromLocal8Bit(argv[1])};
-    if (!bus.registerVirtualObject(QStringLiteral("/org/freedesktop/login1/session/auto"), &session) ||
-        !bus.registerService(QStringLiteral("org.freedesktop.login1")))
-        return 1;
-    std::printf("ready\n");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    Session session;
+    if (argc == 2) {
+        root = QString::fromLocal8Bit(argv[1]);
+        calls = std::fopen(qPrintable(root + "/logind.log"), "w");
+        std::setvbuf(calls, nullptr, _IOLBF, 0);
+        bus.registerVirtualObject("/org/freedesktop/login1/session/auto", &session);
+        bus.registerService("org.freedesktop.login1");
+    }
+    std::printf("%d %s\n", int(getpid()), qgetenv("DBUS_SESSION_BUS_ADDRESS").constData());
     std::fflush(stdout);
     return application.exec();
 }
