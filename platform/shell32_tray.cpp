@@ -8,9 +8,10 @@
 // an XEmbed tray, a Qt tray icon. Only the part that changed (picture or tip) is sent again.
 // Call-backs are posted to the owner: a double click as WM_LBUTTONDBLCLK, and so is a
 // StatusNotifierItem activation, once per double-click time (such hosts report a double click
-// as two activations); the lamp's menu holds the tip's lines (disabled, renewed with the tip,
-// for hosts that show no tooltips), "Show/Hide window", which acts as the double click
-// (menu-only hosts have nothing else), and "Quit", which posts WM_RBUTTONDBLCLK.
+// as two activations); the lamp's menu holds the tip's lines (disabled, for hosts that show no
+// tooltips; made when it opens, renewed with the tip while open), "Show/Hide window", which
+// acts as the double click (menu-only hosts have nothing else), and "Quit", which posts
+// WM_RBUTTONDBLCLK.
 // Hosts that come, go or restart are followed without "TaskbarCreated".
 // Without a graphical tray, and with standard output a terminal, the icons are drawn there as
 // one line of coloured lamps, rewritten in place when one changes. With neither, a window
@@ -548,7 +549,7 @@ BOOL modifyItem(const NOTIFYICONDATAA *data)
         return FALSE;
     // A lamp that looks as it did is not painted again.
     const int changed = applyRecord(item, data);
-    if ((changed & kTip) && item->menu)
+    if ((changed & kTip) && item->menu && item->menu->isVisible())
         setMenuTip(item->menu, item->tip);
     if (changed)
         showItem(item, changed);
@@ -611,7 +612,12 @@ QMenu *layerTrayMenu(HWND owner, UINT id)
         QAction *entry = item->menu->addAction(QString::fromUtf8(layerTrayCaption(action)));
         QObject::connect(entry, &QAction::triggered, item->menu, [owner, id, action] { layerTrayAct(owner, id, action); });
     }
-    setMenuTip(item->menu, item->tip);
+    // Its lines are made when it opens, and renewed while it is open: a lamp whose menu
+    // nobody opens keeps none.
+    QObject::connect(item->menu, &QMenu::aboutToShow, item->menu, [owner, id] {
+        if (TrayItem *shown = findItem(owner, id))
+            setMenuTip(shown->menu, shown->tip);
+    });
     return item->menu;
 }
 

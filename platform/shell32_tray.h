@@ -17,7 +17,8 @@ enum class TrayAction {
 };
 void layerTrayAct(HWND owner, UINT id, TrayAction action);
 // The lamp's menu, as Qt shows it (XEmbed, and hosts that ask an item to show its own): the
-// lamp's own, renewed with its tip, gone with it; null for a lamp that is not there.
+// lamp's own, its tip's lines made as it opens and renewed while it is open, gone with it;
+// null for a lamp that is not there.
 class QMenu;
 QMenu *layerTrayMenu(HWND owner, UINT id);
 // The menu's captions, the same in every host.

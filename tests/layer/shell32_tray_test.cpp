@@ -187,9 +187,11 @@ struct CallbackRun {
     std::vector<std::vector<std::string>> menus;
 };
 
-// A menu as the user sees it: "-" for a separator, "(off)" after an entry that cannot be chosen.
-std::vector<std::string> menuEntries(const QMenu *menu)
+// A menu as the user sees it once it opens: "-" for a separator, "(off)" after an entry that
+// cannot be chosen.
+std::vector<std::string> menuEntries(QMenu *menu)
 {
+    emit menu->aboutToShow();
     std::vector<std::string> entries;
     for (const QAction *entry : menu->actions())
         entries.push_back(entry->isSeparator() ? "-" : entry->text().toStdString() + (entry->isEnabled() ? "" : " (off)"));
